@@ -1,0 +1,163 @@
+// The platform layer: every operating-system facility the program uses goes
+// through OS::Platform. The POSIX backend lives in posix/; a Windows backend
+// only has to implement the same interface. Tests install a wrapper
+// (FaultInjection.h) that makes chosen calls fail.
+//
+// Paths enter in program form: wide strings whose separators may be '\' or
+// '/'. The backend turns them into native paths. When an existing file or
+// folder is looked up and the exact name is missing, each path component is
+// matched without regard to ASCII case, because installations come from a
+// case-insensitive world. Components that do not exist at all are kept as
+// given, so creating a new file below an existing folder works too.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace OS {
+
+// Windows system error codes kept as the thread's "last error", so messages
+// and callers see the same numbers on every platform.
+enum SystemError : int {
+  ERROR_SUCCESS = 0,
+  ERROR_FILE_NOT_FOUND = 2,
+  ERROR_PATH_NOT_FOUND = 3,
+  ERROR_ACCESS_DENIED = 5,
+  ERROR_NOT_ENOUGH_MEMORY = 8,
+  ERROR_WRITE_FAULT = 29,
+  ERROR_READ_FAULT = 30,
+  ERROR_SHARING_VIOLATION = 32,
+  ERROR_HANDLE_DISK_FULL = 39,
+  ERROR_NOT_SUPPORTED = 50,
+  ERROR_FILE_EXISTS = 80,
+  ERROR_INVALID_PARAMETER = 87,
+  ERROR_DISK_FULL = 112,
+  ERROR_DIR_NOT_EMPTY = 145,
+  ERROR_ALREADY_EXISTS = 183,
+  ERROR_GEN_FAILURE = 31,
+};
+
+int GetLastError();
+void SetLastError(int code);
+// Maps an errno value to the nearest SystemError code.
+int ErrorFromErrno(int errnoValue);
+
+struct FileInfo {
+  bool isDirectory = false;
+  bool readOnly = false;
+  std::uint64_t size = 0;
+  std::int64_t modifiedTime = 0;  // seconds since 1 January 1970
+};
+
+struct DirEntry {
+  std::wstring name;  // bare entry name, never "." or ".."
+  bool isDirectory = false;
+};
+
+// A child started with its standard output and standard error joined on one
+// pipe whose read end the parent holds.
+struct SpawnedProcess {
+  int pid = -1;
+  int outputFd = -1;  // -1 when the child was started without a pipe
+};
+
+enum class OpenMode {
+  Read,            // existing file, read only
+  ReadWrite,       // existing file, read and write
+  CreateTruncate,  // create or truncate, write only
+  CreateReadWrite  // create if missing, read and write, keep contents
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- File system ------------------------------------------------------
+  // The native path a program path resolves to (separators converted, case
+  // matched against existing components).
+  virtual std::string NativePath(const std::wstring& path) = 0;
+  virtual bool Stat(const std::wstring& path, FileInfo& info) = 0;
+  virtual bool Exists(const std::wstring& path) = 0;
+  virtual bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) = 0;
+  virtual bool CreateDirectory(const std::wstring& path) = 0;
+  virtual bool RemoveDirectory(const std::wstring& path) = 0;
+  virtual bool DeleteFile(const std::wstring& path) = 0;
+  // Fails with ERROR_ALREADY_EXISTS when the destination exists.
+  virtual bool MoveFile(const std::wstring& from, const std::wstring& to) = 0;
+  // Copies a file's bytes (replacing the destination when allowed).
+  virtual bool CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) = 0;
+  // True when another process holds the file open, so it must not be moved.
+  virtual bool IsFileInUse(const std::wstring& path) = 0;
+  virtual bool ListDirectory(const std::wstring& path, std::vector<DirEntry>& entries) = 0;
+  virtual bool GetFreeBytes(const std::wstring& path, std::uint64_t& freeBytes) = 0;
+  virtual bool SetCurrentDirectory(const std::wstring& path) = 0;
+  virtual std::wstring GetCurrentDirectory() = 0;
+
+  // Buffered streams (stdio). Writes and reads go through the layer so a
+  // full disk or a failing read can be injected.
+  virtual std::FILE* OpenStream(const std::wstring& path, OpenMode mode) = 0;
+  virtual std::size_t ReadStream(std::FILE* stream, void* data, std::size_t length) = 0;
+  virtual std::size_t WriteStream(std::FILE* stream, const void* data, std::size_t length) = 0;
+  virtual bool SeekStream(std::FILE* stream, std::uint64_t position) = 0;
+  virtual bool StreamLength(std::FILE* stream, std::uint64_t& length) = 0;
+  virtual bool TruncateStream(std::FILE* stream, std::uint64_t length) = 0;
+  // Flushes the stream; with commit the data is also forced to the disk.
+  virtual bool FlushStream(std::FILE* stream, bool commit) = 0;
+  virtual void CloseStream(std::FILE* stream) = 0;
+
+  // Raw descriptors, for the kernel file class.
+  virtual int OpenDescriptor(const std::wstring& path, OpenMode mode) = 0;
+  virtual long ReadDescriptor(int fd, void* data, std::size_t length) = 0;
+  virtual long WriteDescriptor(int fd, const void* data, std::size_t length) = 0;
+  virtual bool SeekDescriptor(int fd, std::uint64_t position) = 0;
+  virtual void CloseDescriptor(int fd) = 0;
+
+  // --- Processes --------------------------------------------------------
+  // argv[0] is the program; it is looked up as a path (no PATH search when
+  // it contains a separator). Standard input is inherited.
+  virtual bool SpawnWithPipe(const std::vector<std::string>& argv, SpawnedProcess& child) = 0;
+  virtual bool SpawnDetached(const std::vector<std::string>& argv, int& pid) = 0;
+  // True when the process has ended within timeoutMs (-1: no limit); the
+  // exit code is then stored. A process is reaped only once.
+  virtual bool WaitProcess(int pid, int timeoutMs, int& exitCode) = 0;
+  // Blocking read; returns the byte count, 0 at end of data, -1 on failure.
+  virtual long ReadPipe(int fd, void* data, std::size_t length) = 0;
+  virtual void ClosePipe(int fd) = 0;
+
+  // --- Process environment ----------------------------------------------
+  virtual bool GetEnvironment(const std::string& name, std::string& value) = 0;
+  virtual std::uint32_t TickCount() = 0;  // milliseconds since start-up
+  virtual std::uint32_t ProcessId() = 0;
+  virtual std::uint32_t ThreadId() = 0;
+  virtual std::wstring ExecutablePath() = 0;
+  // Where "C:\temp" points when TEMP is unset.
+  virtual std::wstring SystemTempFolder() = 0;
+  // Text for an attached debugger; the POSIX backend appends it to the file
+  // named by KORVEL_DEBUG_OUTPUT when that is set, else drops it.
+  virtual void DebugOutput(const std::string& text) = 0;
+  // Makes an existing named pipe (FIFO) the process's standard output.
+  // Only pipes that already exist and have a reader are used.
+  virtual bool RedirectStdoutToPipe(const std::wstring& pipeName) = 0;
+  virtual bool WriteStdout(const void* data, std::size_t length) = 0;
+};
+
+// The platform in use. The first call creates the native backend, wrapped in
+// a fault injector when KORVEL_FAULTS is set (see FaultInjection.h).
+Platform& Current();
+// Installs a platform (tests); returns the previous one. Not owned.
+Platform* Install(Platform* platform);
+// The native backend, never wrapped.
+Platform& Native();
+
+// Splits a Windows command line into arguments with the rules of the
+// Windows C runtime (quotes, backslashes before quotes).
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// UTF-8 for native names (the backend's encoding of wide paths).
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+}  // namespace OS
