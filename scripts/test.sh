@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the full suite on a
+# normal build, then the stream, file and kernel suites again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+echo "== build"
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== tests"
+(cd build && ctest --output-on-failure --timeout 900 -j "$(nproc)")
+
+echo "== sanitizer build"
+bash scripts/build.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON
+echo "== sanitizer tests"
+(cd build-sanitize && ctest --output-on-failure --timeout 900 -j "$(nproc)" -L 'stream|KernelStandard' -E 'Large')
