@@ -15,4 +15,4 @@ echo "== tests"
 echo "== sanitizer build"
 bash scripts/build.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON
 echo "== sanitizer tests"
-(cd build-sanitize && ctest --output-on-failure --timeout 900 -j "$(nproc)" -L 'stream|KernelStandard' -E 'Large')
+(cd build-sanitize && ctest --output-on-failure --timeout 900 -j "$(nproc)" -L 'stream|KernelStandard|fuzz' -E 'Large')
