@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <mutex>
 #include <string>
 
 enum LogDestination : unsigned {
@@ -15,12 +16,23 @@ enum LogDestination : unsigned {
 };
 
 // Format into a 4,096-character buffer (longer output is cut) and pass the
-// text to LogOutput with every destination.
+// text to LogOutput with every destination. The wide forms follow the C
+// library's rules for wide formats: "%ls" takes a wide string and "%s" an
+// 8-bit one.
 void LogPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogPrintW(const wchar_t* format, ...);
 void LogPrintTo(unsigned destinations, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void LogPrintToW(unsigned destinations, const wchar_t* format, ...);
+// Writes one entry (8-bit text without its line end) to the chosen
+// destinations, serialised by SystemLogCriticalSection().
 void LogOutput(unsigned destinations, const std::string& text);
+
+namespace Vek {
+// The process-wide critical section of the system log. It is re-entrant, so
+// an observer may log from inside OnLogText; Vek::AssertFailed takes it too,
+// so an assertion message is never interleaved with other entries.
+std::recursive_mutex& SystemLogCriticalSection();
+}  // namespace Vek
 
 // A receiver of every system-log entry (wide text ending in a line feed).
 // It must be unregistered before it is destroyed, and may not register or

@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
+bash scripts/bench-diff-deps.sh
 for b in build/bench/bench_*; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")"

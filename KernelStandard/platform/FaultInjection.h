@@ -66,3 +66,7 @@ std::unique_ptr<FaultInjectingPlatform> MakeFaultInjector(Platform& inner,
 Platform& AsPlatform(FaultInjectingPlatform& injector);
 
 }  // namespace OS
+
+// The injector's class, so that owners of MakeFaultInjector's result can
+// destroy it.
+#include "KernelStandard/platform/FaultInjectingPlatform.h"

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -120,6 +121,17 @@ class Platform {
   // it contains a separator). Standard input is inherited.
   virtual bool SpawnWithPipe(const std::vector<std::string>& argv, SpawnedProcess& child) = 0;
   virtual bool SpawnDetached(const std::vector<std::string>& argv, int& pid) = 0;
+  // As SpawnWithPipe, with `folder` as the child's current directory (the
+  // parent's own current directory is left alone). A backend without it
+  // fails with ERROR_NOT_SUPPORTED.
+  virtual bool SpawnInFolder(const std::vector<std::string>& argv, const std::wstring& folder,
+                             SpawnedProcess& child) {
+    (void)argv;
+    (void)folder;
+    (void)child;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
   // True when the process has ended within timeoutMs (-1: no limit); the
   // exit code is then stored. A process is reaped only once.
   virtual bool WaitProcess(int pid, int timeoutMs, int& exitCode) = 0;
@@ -142,6 +154,54 @@ class Platform {
   // Only pipes that already exist and have a reader are used.
   virtual bool RedirectStdoutToPipe(const std::wstring& pipeName) = 0;
   virtual bool WriteStdout(const void* data, std::size_t length) = 0;
+
+  // --- Programs, network, terminal ----------------------------------------
+  // Finds a program by name along PATH (a name with a separator is taken as
+  // a path); false with ERROR_FILE_NOT_FOUND when there is none.
+  virtual bool FindProgram(const std::string& name, std::string& path) {
+    (void)name;
+    (void)path;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  // Starts the network stack (Winsock 2.2 on Windows; nothing to do on POSIX).
+  virtual bool StartNetwork() { return true; }
+  // Whether the descriptor (0, 1, 2) is a terminal.
+  virtual bool IsTerminal(int fd) {
+    (void)fd;
+    return false;
+  }
+  // Calls the handler (from a signal context: it may only set flags) when
+  // the user presses Ctrl-C.
+  virtual bool InstallInterruptHandler(void (*handler)()) {
+    (void)handler;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+
+  // --- Fatal faults -------------------------------------------------------
+  // Whether a debugger is attached to the process.
+  virtual bool DebuggerAttached() { return false; }
+  // Sends segmentation faults, bus errors, illegal instructions, arithmetic
+  // faults and aborts of every thread to the handler, on an alternate stack.
+  // The handler gets the signal number and the faulting address.
+  using FatalSignalHandler = void (*)(int signalNumber, std::uintptr_t faultAddress);
+  virtual bool InstallFatalSignalHandler(FatalSignalHandler handler) {
+    (void)handler;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  virtual void RestoreFatalSignalDefaults() {}
+  // Creates (replacing) a file at a native path and writes the bytes, using
+  // only calls that are safe inside a signal handler.
+  virtual bool WriteCrashFile(const char* nativePath, const void* data, std::size_t length) {
+    (void)nativePath;
+    (void)data;
+    (void)length;
+    return false;
+  }
+  // Ends the process at once with the exit code, running no clean-up.
+  [[noreturn]] virtual void ExitImmediately(int exitCode) { std::_Exit(exitCode); }
 };
 
 // The platform in use. The first call creates the native backend, wrapped in

@@ -1,0 +1,120 @@
+// The fault-injecting Platform wrapper behind FaultInjection.h. Every member
+// delegates to the inner platform unless a rule for the member's name
+// matches the call; a matched call leaves the rule's error as the last error
+// and returns the call's failure value (false, nullptr, -1, 0 bytes or an
+// empty text). A GetFreeBytes rule with a value reports that value instead.
+//
+// Calls on streams and descriptors match a rule's path through the path the
+// stream or descriptor was opened with; MoveFile and CopyFile match either
+// path; spawns match the program and its arguments joined by blanks.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KernelStandard/platform/FaultInjection.h"
+#include "KernelStandard/platform/Platform.h"
+
+namespace OS {
+
+class FaultInjectingPlatform final : public Platform {
+ public:
+  FaultInjectingPlatform(Platform& inner, std::vector<FaultRule> rules);
+
+  void AddRule(FaultRule rule);
+  int Calls(const std::string& operation) const;
+  Platform& Inner() { return m_inner; }
+  // Counts a call of `operation` and tells whether a rule makes it fail; on
+  // failure the rule's error is the last error. Also used for operations
+  // that are not Platform members, such as "RegistryReplace".
+  bool ShouldFail(const std::string& operation, const std::string& path);
+
+  std::string NativePath(const std::wstring& path) override;
+  bool Stat(const std::wstring& path, FileInfo& info) override;
+  bool Exists(const std::wstring& path) override;
+  bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) override;
+  bool CreateDirectory(const std::wstring& path) override;
+  bool RemoveDirectory(const std::wstring& path) override;
+  bool DeleteFile(const std::wstring& path) override;
+  bool MoveFile(const std::wstring& from, const std::wstring& to) override;
+  bool CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) override;
+  bool IsFileInUse(const std::wstring& path) override;
+  bool ListDirectory(const std::wstring& path, std::vector<DirEntry>& entries) override;
+  bool GetFreeBytes(const std::wstring& path, std::uint64_t& freeBytes) override;
+  bool SetCurrentDirectory(const std::wstring& path) override;
+  std::wstring GetCurrentDirectory() override;
+
+  std::FILE* OpenStream(const std::wstring& path, OpenMode mode) override;
+  std::size_t ReadStream(std::FILE* stream, void* data, std::size_t length) override;
+  std::size_t WriteStream(std::FILE* stream, const void* data, std::size_t length) override;
+  bool SeekStream(std::FILE* stream, std::uint64_t position) override;
+  bool StreamLength(std::FILE* stream, std::uint64_t& length) override;
+  bool TruncateStream(std::FILE* stream, std::uint64_t length) override;
+  bool FlushStream(std::FILE* stream, bool commit) override;
+  void CloseStream(std::FILE* stream) override;
+
+  int OpenDescriptor(const std::wstring& path, OpenMode mode) override;
+  long ReadDescriptor(int fd, void* data, std::size_t length) override;
+  long WriteDescriptor(int fd, const void* data, std::size_t length) override;
+  bool SeekDescriptor(int fd, std::uint64_t position) override;
+  void CloseDescriptor(int fd) override;
+
+  bool SpawnWithPipe(const std::vector<std::string>& argv, SpawnedProcess& child) override;
+  bool SpawnDetached(const std::vector<std::string>& argv, int& pid) override;
+  bool SpawnInFolder(const std::vector<std::string>& argv, const std::wstring& folder,
+                     SpawnedProcess& child) override;
+  bool WaitProcess(int pid, int timeoutMs, int& exitCode) override;
+  long ReadPipe(int fd, void* data, std::size_t length) override;
+  void ClosePipe(int fd) override;
+
+  bool GetEnvironment(const std::string& name, std::string& value) override;
+  std::uint32_t TickCount() override;
+  std::uint32_t ProcessId() override;
+  std::uint32_t ThreadId() override;
+  std::wstring ExecutablePath() override;
+  std::wstring SystemTempFolder() override;
+  void DebugOutput(const std::string& text) override;
+  bool RedirectStdoutToPipe(const std::wstring& pipeName) override;
+  bool WriteStdout(const void* data, std::size_t length) override;
+
+  bool FindProgram(const std::string& name, std::string& path) override;
+  bool StartNetwork() override;
+  bool IsTerminal(int fd) override;
+  bool InstallInterruptHandler(void (*handler)()) override;
+  bool DebuggerAttached() override;
+  bool InstallFatalSignalHandler(FatalSignalHandler handler) override;
+  void RestoreFatalSignalDefaults() override;
+  bool WriteCrashFile(const char* nativePath, const void* data, std::size_t length) override;
+  [[noreturn]] void ExitImmediately(int exitCode) override;
+
+ private:
+  // Counts the call and finds the rule that fires for it; a firing rule
+  // with a value hands the value out instead of failing.
+  bool Match(const std::string& operation, const std::string& path,
+             std::optional<std::uint64_t>* reportedValue);
+  bool Fails(const std::string& operation, const std::wstring& path);
+  bool Fails(const std::string& operation, std::FILE* stream);
+  bool Fails(const std::string& operation, int fd);
+  void Count(const std::string& operation);
+  void Remember(std::FILE* stream, const std::wstring& path);
+  void Remember(int fd, const std::wstring& path);
+  std::string PathOf(std::FILE* stream);
+  std::string PathOf(int fd);
+
+  Platform& m_inner;
+  mutable std::mutex m_mutex;
+  std::vector<FaultRule> m_rules;
+  std::map<std::string, int> m_calls;
+  std::map<std::FILE*, std::string> m_streamPaths;
+  std::map<int, std::string> m_descriptorPaths;
+};
+
+// Whether the installed platform (or a fault injector anywhere in the chain
+// of wrappers) makes an operation that is not a Platform member fail. Used
+// by parts of the platform layer that do their own system calls.
+bool InjectedFault(const std::string& operation, const std::string& path);
+
+}  // namespace OS

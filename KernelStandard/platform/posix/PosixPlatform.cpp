@@ -1,0 +1,371 @@
+// POSIX backend: the native platform object and the file-system members.
+//
+// The read-only flag of a file is the absence of every write permission bit.
+// As on Windows, a file carrying it can neither be deleted nor opened or
+// replaced for writing, even by a privileged process.
+#include "KernelStandard/platform/posix/PosixPlatform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "KernelStandard/platform/posix/PosixFileInUse.h"
+#include "KernelStandard/platform/posix/PosixPaths.h"
+
+namespace OS {
+namespace {
+
+constexpr mode_t kAllWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+bool HasReadOnlyFlag(const struct stat& info) {
+  return (info.st_mode & kAllWriteBits) == 0;
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && HasReadOnlyFlag(info);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool IsDirectoryPath(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    const ssize_t written = ::write(fd, data, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool CopyBytes(int source, int destination) {
+  std::vector<char> buffer(1 << 16);
+  while (true) {
+    const ssize_t got = ::read(source, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!WriteAll(destination, buffer.data(), static_cast<std::size_t>(got))) return false;
+  }
+}
+
+// Why an open source cannot be copied to `to`: a folder, or the destination
+// being the source itself (truncating it would destroy the data).
+int SourceProblem(int source, const std::string& to, struct stat& info) {
+  if (::fstat(source, &info) != 0) return ErrorFromErrno(errno);
+  if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
+  struct stat target;
+  if (::stat(to.c_str(), &target) == 0 && target.st_dev == info.st_dev && target.st_ino == info.st_ino) {
+    return ERROR_SHARING_VIOLATION;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Copies a regular file's bytes and permission bits; a failed copy leaves no
+// destination behind. Sets the last error on failure.
+bool CopyRegularFile(const std::string& from, const std::string& to, bool overwrite) {
+  const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) return FailFromErrno();
+  struct stat info;
+  const int error = SourceProblem(source, to, info);
+  if (error != ERROR_SUCCESS) {
+    ::close(source);
+    return FailWith(error);
+  }
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
+  const int destination = ::open(to.c_str(), flags, info.st_mode & 07777);
+  if (destination < 0) {
+    const int openError = (errno == EEXIST) ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
+    ::close(source);
+    return FailWith(openError);
+  }
+  bool copied = CopyBytes(source, destination);
+  int copyError = copied ? ERROR_SUCCESS : ErrorFromErrno(errno);
+  copied = (::fchmod(destination, info.st_mode & 07777) == 0) && copied;
+  if (::close(destination) != 0 && copied) {
+    copied = false;
+    copyError = ErrorFromErrno(errno);
+  }
+  ::close(source);
+  if (copied) return true;
+  ::unlink(to.c_str());
+  return FailWith(copyError == ERROR_SUCCESS ? ERROR_WRITE_FAULT : copyError);
+}
+
+// Moves without replacing on file systems that lack RENAME_NOREPLACE.
+bool MoveWithoutNoReplace(const std::string& from, const std::string& to) {
+  if (IsDirectoryPath(from)) {
+    if (PathExists(to)) return FailWith(ERROR_ALREADY_EXISTS);
+    return ::rename(from.c_str(), to.c_str()) == 0 || FailFromErrno();
+  }
+  if (::link(from.c_str(), to.c_str()) != 0) return FailFromErrno();
+  ::unlink(from.c_str());
+  return true;
+}
+
+// Moves a file to another file system: copy, then remove the source.
+bool MoveAcrossDevices(const std::string& from, const std::string& to) {
+  if (IsDirectoryPath(from)) return FailWith(ERROR_ACCESS_DENIED);
+  if (!CopyRegularFile(from, to, false)) return false;
+  if (::unlink(from.c_str()) == 0) return true;
+  const int error = ErrorFromErrno(errno);
+  ::unlink(to.c_str());
+  return FailWith(error);
+}
+
+bool LessIgnoringCase(const DirEntry& a, const DirEntry& b) {
+  const auto lower = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; };
+  return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+                                      [&](wchar_t x, wchar_t y) { return lower(x) < lower(y); });
+}
+
+bool EntryIsDirectory(const std::string& folder, const dirent& entry) {
+  if (entry.d_type == DT_DIR) return true;
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
+  struct stat info;
+  const std::string full = folder + "/" + entry.d_name;
+  return ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+Platform& Native() {
+  static PosixPlatform platform;
+  return platform;
+}
+
+std::string PosixPlatform::NativePath(const std::wstring& path) {
+  return PosixPaths::ResolveCase(PosixPaths::ToNativeText(path));
+}
+
+bool PosixPlatform::Stat(const std::wstring& path, FileInfo& info) {
+  struct stat native;
+  if (::stat(NativePath(path).c_str(), &native) != 0) return FailFromErrno();
+  info.isDirectory = S_ISDIR(native.st_mode);
+  info.readOnly = HasReadOnlyFlag(native);
+  info.size = static_cast<std::uint64_t>(native.st_size);
+  info.modifiedTime = static_cast<std::int64_t>(native.st_mtime);
+  return true;
+}
+
+bool PosixPlatform::Exists(const std::wstring& path) {
+  if (PathExists(NativePath(path))) return true;
+  return FailFromErrno();
+}
+
+bool PosixPlatform::SetReadOnlyFlag(const std::wstring& path, bool readOnly) {
+  const std::string native = NativePath(path);
+  struct stat info;
+  if (::stat(native.c_str(), &info) != 0) return FailFromErrno();
+  const mode_t mode = readOnly ? (info.st_mode & ~kAllWriteBits) : (info.st_mode | S_IWUSR);
+  return ::chmod(native.c_str(), mode & 07777) == 0 || FailFromErrno();
+}
+
+bool PosixPlatform::CreateDirectory(const std::wstring& path) {
+  return ::mkdir(NativePath(path).c_str(), 0777) == 0 || FailFromErrno();
+}
+
+bool PosixPlatform::RemoveDirectory(const std::wstring& path) {
+  return ::rmdir(NativePath(path).c_str()) == 0 || FailFromErrno();
+}
+
+bool PosixPlatform::DeleteFile(const std::wstring& path) {
+  const std::string native = NativePath(path);
+  if (IsDirectoryPath(native)) return FailWith(ERROR_ACCESS_DENIED);
+  if (IsReadOnlyFile(native)) return FailWith(ERROR_ACCESS_DENIED);
+  return ::unlink(native.c_str()) == 0 || FailFromErrno();
+}
+
+bool PosixPlatform::MoveFile(const std::wstring& from, const std::wstring& to) {
+  const std::string source = NativePath(from);
+  const std::string destination = NativePath(to);
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno == EINVAL || errno == ENOSYS) return MoveWithoutNoReplace(source, destination);
+  if (errno == EXDEV) return MoveAcrossDevices(source, destination);
+  return FailFromErrno();
+}
+
+bool PosixPlatform::CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) {
+  const std::string destination = NativePath(to);
+  if (overwrite && IsReadOnlyFile(destination)) return FailWith(ERROR_ACCESS_DENIED);
+  return CopyRegularFile(NativePath(from), destination, overwrite);
+}
+
+bool PosixPlatform::IsFileInUse(const std::wstring& path) {
+  return PosixFileInUse::IsOpenElsewhere(NativePath(path));
+}
+
+bool PosixPlatform::ListDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+  const std::string folder = NativePath(path);
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return FailFromErrno();
+  entries.clear();
+  while (const dirent* entry = ::readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    entries.push_back({FromUtf8(entry->d_name), EntryIsDirectory(folder, *entry)});
+  }
+  ::closedir(listing);
+  std::sort(entries.begin(), entries.end(), LessIgnoringCase);
+  return true;
+}
+
+bool PosixPlatform::GetFreeBytes(const std::wstring& path, std::uint64_t& freeBytes) {
+  struct statvfs info;
+  if (::statvfs(NativePath(path).c_str(), &info) != 0) return FailFromErrno();
+  freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+  return true;
+}
+
+bool PosixPlatform::SetCurrentDirectory(const std::wstring& path) {
+  return ::chdir(NativePath(path).c_str()) == 0 || FailFromErrno();
+}
+
+std::wstring PosixPlatform::GetCurrentDirectory() {
+  std::vector<char> buffer(PATH_MAX);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) {
+      FailFromErrno();
+      return {};
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return FromUtf8(buffer.data());
+}
+
+// --- Programs, network, terminal ---------------------------------------------
+
+namespace {
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+void (*g_interruptHandler)() = nullptr;
+Platform::FatalSignalHandler g_fatalSignalHandler = nullptr;
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+void OnInterruptSignal(int) {
+  if (g_interruptHandler != nullptr) g_interruptHandler();
+}
+
+// Hands the fault to the registered handler; should that return, the signal
+// takes its default action (the process ends with the signal).
+void OnFatalSignal(int signalNumber, siginfo_t* info, void*) {
+  const Platform::FatalSignalHandler handler = g_fatalSignalHandler;
+  if (handler != nullptr) {
+    const void* address = info != nullptr ? info->si_addr : nullptr;
+    handler(signalNumber, reinterpret_cast<std::uintptr_t>(address));
+  }
+  ::signal(signalNumber, SIG_DFL);
+  ::raise(signalNumber);
+}
+
+// The handler runs on its own stack, so a stack overflow can still be
+// reported. sigaltstack is per thread: this covers the installing thread.
+bool UseAlternateSignalStack() {
+  static char stackMemory[64 * 1024];
+  stack_t stack{};
+  stack.ss_sp = stackMemory;
+  stack.ss_size = sizeof(stackMemory);
+  return ::sigaltstack(&stack, nullptr) == 0;
+}
+
+}  // namespace
+
+bool PosixPlatform::FindProgram(const std::string& name, std::string& path) {
+  if (name.empty()) return FailWith(ERROR_INVALID_PARAMETER);
+  if (name.find('/') != std::string::npos) {
+    if (!IsExecutableFile(name)) return FailWith(ERROR_FILE_NOT_FOUND);
+    path = name;
+    return true;
+  }
+  const char* searchPath = std::getenv("PATH");
+  std::string folders = searchPath != nullptr ? searchPath : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = end > start ? folders.substr(start, end - start) : ".";
+    const std::string candidate = folder + "/" + name;
+    if (IsExecutableFile(candidate)) {
+      path = candidate;
+      return true;
+    }
+    start = end + 1;
+  }
+  return FailWith(ERROR_FILE_NOT_FOUND);
+}
+
+bool PosixPlatform::StartNetwork() { return true; }
+
+bool PosixPlatform::IsTerminal(int fd) { return ::isatty(fd) == 1; }
+
+bool PosixPlatform::InstallInterruptHandler(void (*handler)()) {
+  g_interruptHandler = handler;
+  struct sigaction action{};
+  action.sa_handler = OnInterruptSignal;
+  sigemptyset(&action.sa_mask);
+  return ::sigaction(SIGINT, &action, nullptr) == 0 || FailFromErrno();
+}
+
+// --- Fatal faults --------------------------------------------------------------
+
+bool PosixPlatform::DebuggerAttached() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("TracerPid:", 0) == 0) return std::atoi(line.c_str() + 10) != 0;
+  }
+  return false;
+}
+
+bool PosixPlatform::InstallFatalSignalHandler(FatalSignalHandler handler) {
+  g_fatalSignalHandler = handler;
+  if (!UseAlternateSignalStack()) return FailFromErrno();
+  struct sigaction action{};
+  action.sa_sigaction = OnFatalSignal;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  for (const int signalNumber : kFatalSignals) {
+    if (::sigaction(signalNumber, &action, nullptr) != 0) return FailFromErrno();
+  }
+  return true;
+}
+
+void PosixPlatform::RestoreFatalSignalDefaults() {
+  for (const int signalNumber : kFatalSignals) ::signal(signalNumber, SIG_DFL);
+  g_fatalSignalHandler = nullptr;
+}
+
+bool PosixPlatform::WriteCrashFile(const char* nativePath, const void* data, std::size_t length) {
+  const int fd = ::open(nativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, static_cast<const char*>(data), length);
+  return ::close(fd) == 0 && written;
+}
+
+void PosixPlatform::ExitImmediately(int exitCode) { ::_exit(exitCode); }
+
+}  // namespace OS

@@ -1,0 +1,88 @@
+// The POSIX backend of the platform layer (private to the layer).
+#pragma once
+
+#include <map>
+#include <mutex>
+
+#include "KernelStandard/platform/Platform.h"
+
+namespace OS {
+
+class PosixPlatform final : public Platform {
+ public:
+  std::string NativePath(const std::wstring& path) override;
+  bool Stat(const std::wstring& path, FileInfo& info) override;
+  bool Exists(const std::wstring& path) override;
+  bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) override;
+  bool CreateDirectory(const std::wstring& path) override;
+  bool RemoveDirectory(const std::wstring& path) override;
+  bool DeleteFile(const std::wstring& path) override;
+  bool MoveFile(const std::wstring& from, const std::wstring& to) override;
+  bool CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) override;
+  bool IsFileInUse(const std::wstring& path) override;
+  bool ListDirectory(const std::wstring& path, std::vector<DirEntry>& entries) override;
+  bool GetFreeBytes(const std::wstring& path, std::uint64_t& freeBytes) override;
+  bool SetCurrentDirectory(const std::wstring& path) override;
+  std::wstring GetCurrentDirectory() override;
+
+  std::FILE* OpenStream(const std::wstring& path, OpenMode mode) override;
+  std::size_t ReadStream(std::FILE* stream, void* data, std::size_t length) override;
+  std::size_t WriteStream(std::FILE* stream, const void* data, std::size_t length) override;
+  bool SeekStream(std::FILE* stream, std::uint64_t position) override;
+  bool StreamLength(std::FILE* stream, std::uint64_t& length) override;
+  bool TruncateStream(std::FILE* stream, std::uint64_t length) override;
+  bool FlushStream(std::FILE* stream, bool commit) override;
+  void CloseStream(std::FILE* stream) override;
+
+  int OpenDescriptor(const std::wstring& path, OpenMode mode) override;
+  long ReadDescriptor(int fd, void* data, std::size_t length) override;
+  long WriteDescriptor(int fd, const void* data, std::size_t length) override;
+  bool SeekDescriptor(int fd, std::uint64_t position) override;
+  void CloseDescriptor(int fd) override;
+
+  bool SpawnWithPipe(const std::vector<std::string>& argv, SpawnedProcess& child) override;
+  bool SpawnDetached(const std::vector<std::string>& argv, int& pid) override;
+  bool SpawnInFolder(const std::vector<std::string>& argv, const std::wstring& folder,
+                     SpawnedProcess& child) override;
+  bool WaitProcess(int pid, int timeoutMs, int& exitCode) override;
+  long ReadPipe(int fd, void* data, std::size_t length) override;
+  void ClosePipe(int fd) override;
+
+  bool GetEnvironment(const std::string& name, std::string& value) override;
+  std::uint32_t TickCount() override;
+  std::uint32_t ProcessId() override;
+  std::uint32_t ThreadId() override;
+  std::wstring ExecutablePath() override;
+  std::wstring SystemTempFolder() override;
+  void DebugOutput(const std::string& text) override;
+  bool RedirectStdoutToPipe(const std::wstring& pipeName) override;
+  bool WriteStdout(const void* data, std::size_t length) override;
+
+  bool FindProgram(const std::string& name, std::string& path) override;
+  bool StartNetwork() override;
+  bool IsTerminal(int fd) override;
+  bool InstallInterruptHandler(void (*handler)()) override;
+  bool DebuggerAttached() override;
+  bool InstallFatalSignalHandler(FatalSignalHandler handler) override;
+  void RestoreFatalSignalDefaults() override;
+  bool WriteCrashFile(const char* nativePath, const void* data, std::size_t length) override;
+  [[noreturn]] void ExitImmediately(int exitCode) override;
+
+ private:
+  bool Spawn(const std::vector<std::string>& argv, int outputFd, bool newSession, int& pid,
+             const std::string& folder = std::string());
+  bool TakeReapedExitCode(int pid, int& exitCode);
+  void RememberExitCode(int pid, int status, int& exitCode);
+  bool WaitWithPidfd(int pid, int timeoutMs, bool& waited);
+  bool ReapNow(int pid, bool& reaped, int& exitCode);
+  bool PollUntilReaped(int pid, int timeoutMs, int& exitCode);
+
+  std::mutex m_reapedMutex;
+  std::map<int, int> m_reapedExitCodes;  // children already reaped, by pid
+};
+
+// Sets the last error from errno and returns false (for one-line failures).
+bool FailFromErrno();
+bool FailWith(int error);
+
+}  // namespace OS

@@ -1,0 +1,165 @@
+#include "patch/DiffStep.h"
+
+#include "KernelStandard/FileUtil.h"
+#include "KernelStandard/Md5.h"
+#include "KernelStandard/TextConvert.h"
+#include "patch/EngineFileOps.h"
+#include "patch/EnginePaths.h"
+#include "patch/PatchEngineCallbacks.h"
+
+namespace NolkPatch {
+namespace {
+
+constexpr wchar_t kDiffTool[] = L"vpatchl-w32.exe";
+constexpr wchar_t kConverterTool[] = L"VAConverter.exe";
+constexpr wchar_t kConverterVerb[] = L"patchapply";
+constexpr wchar_t kConverterExtension[] = L".va";
+
+enum PreCheck { PRECHECK_PATCH, PRECHECK_ALREADY_PATCHED, PRECHECK_FAILED };
+
+// P\data\<folders>\<stem>-diff.<extension>: Base.va gives Base-diff.va.
+std::wstring ConverterDiffPath(const std::wstring& patchFolder, const std::wstring& listPath) {
+  const std::wstring data = PatchDataPath(patchFolder, listPath);
+  const std::wstring name = NameOf(data);
+  const std::size_t dot = name.rfind(L'.');
+  const std::wstring stem = name.substr(0, dot);
+  const std::wstring extension = name.substr(dot + 1);
+  return data.substr(0, data.size() - name.size()) + stem + L"-diff." + extension;
+}
+
+ToolInvocation GeneralTool(const std::wstring& toolsFolder, const PatchedEntryPlan& plan) {
+  return {toolsFolder + kDiffTool, {}, {plan.backup, plan.diff, plan.target}, toolsFolder};
+}
+
+ToolInvocation ConverterTool(const std::wstring& toolsFolder, const PatchedEntryPlan& plan) {
+  return {toolsFolder + kConverterTool, {kConverterVerb}, {plan.backup, plan.diff, plan.target}, toolsFolder};
+}
+
+void ReportAlreadyPatched(const PatchedEntryPlan& plan) {
+  PostEngineMessage(LEVEL_WARNING, L"Existing file appears to have been patched already: " + plan.target);
+}
+
+PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& entry) {
+  std::string digest;
+  if (!NolkUtil::Md5OfFile(plan.target, digest)) {
+    PostEngineMessage(LEVEL_ERROR, L"Failed to compute the checksum for existing file: " + plan.target);
+    return PRECHECK_FAILED;
+  }
+  if (digest == NolkUtil::ToNarrow(entry.newChecksum)) {
+    ReportAlreadyPatched(plan);
+    return PRECHECK_ALREADY_PATCHED;
+  }
+  if (digest != NolkUtil::ToNarrow(entry.oldChecksum)) {
+    PostEngineMessage(LEVEL_ERROR, L"Existing file is damaged and cannot be patched: " + plan.target);
+    return PRECHECK_FAILED;
+  }
+  return PRECHECK_PATCH;
+}
+
+// The game changes its archives in place, so a converter entry is not held
+// to the old checksum. One that already has the new checksum is done,
+// though: rebuilding it again would fail and roll the whole patch back.
+PreCheck CheckConverterFile(const PatchedEntryPlan& plan, const FileListEntry& entry) {
+  if (!FileHasChecksum(plan.target, entry.newChecksum)) return PRECHECK_PATCH;
+  ReportAlreadyPatched(plan);
+  return PRECHECK_ALREADY_PATCHED;
+}
+
+bool ReportBackupFailure(const PatchedEntryPlan& plan) {
+  PostEngineMessage(LEVEL_ERROR, FillIn(L"Failed to create backup of file %s", L"%s", plan.backup));
+  return false;
+}
+
+// Removes a stale backup, moves the file aside and records the pair.
+bool MakeBackup(const PatchedEntryPlan& plan, std::vector<BackupRecord>& patched) {
+  if (PathExists(plan.backup) && !RemoveFile(plan.backup)) return ReportBackupFailure(plan);
+  if (!RenameFile(plan.target, plan.backup)) return ReportBackupFailure(plan);
+  patched.push_back({plan.target, plan.backup});
+  return true;
+}
+
+bool EnsureTargetFolder(const PatchedEntryPlan& plan) {
+  const std::wstring folder = FolderOf(plan.target);
+  if (EnsureFolder(folder)) return true;
+  PostEngineMessage(LEVEL_ERROR, L"Could not create the directory: " + folder);
+  return false;
+}
+
+bool RunEntryTool(const PatchedEntryPlan& plan, const FileListEntry& entry) {
+  int exitCode = -1;
+  if (!RunTool(plan.tool, exitCode)) {
+    PostEngineMessage(LEVEL_INFO, L"Failed patch command: " + CommandLineOf(plan.tool));
+    return false;
+  }
+  if (exitCode != 0) {
+    PostEngineMessage(LEVEL_ERROR, ToolExitMessage(exitCode, plan.converter, entry.path));
+    return false;
+  }
+  return true;
+}
+
+bool VerifyResult(const PatchedEntryPlan& plan, const FileListEntry& entry) {
+  if (FileHasChecksum(plan.target, entry.newChecksum)) return true;
+  PostEngineMessage(LEVEL_ERROR, L"Checksum mismatch after patching: " + plan.target);
+  return false;
+}
+
+bool PatchEntry(const std::wstring& installFolder, const std::wstring& patchFolder,
+                const FileListEntry& entry, std::vector<BackupRecord>& patched) {
+  const PatchedEntryPlan plan = PlanPatchedEntry(installFolder, patchFolder, entry);
+  const PreCheck check = plan.converter ? CheckConverterFile(plan, entry) : CheckInstalledFile(plan, entry);
+  if (check == PRECHECK_ALREADY_PATCHED) return true;
+  if (check == PRECHECK_FAILED) return false;
+  return MakeBackup(plan, patched) && EnsureTargetFolder(plan) && RunEntryTool(plan, entry) &&
+         VerifyResult(plan, entry);
+}
+
+}  // namespace
+
+bool HasConverterName(const std::wstring& fileName) {
+  const std::size_t length = std::char_traits<wchar_t>::length(kConverterExtension);
+  return fileName.size() >= length && fileName.find(kConverterExtension) == fileName.size() - length;
+}
+
+PatchedEntryPlan PlanPatchedEntry(const std::wstring& installFolder, const std::wstring& patchFolder,
+                                  const FileListEntry& entry) {
+  const std::wstring toolsFolder = ToolsFolderOf(installFolder);
+  PatchedEntryPlan plan;
+  plan.target = InstallFilePath(installFolder, entry.path);
+  plan.backup = BackupPathOf(plan.target);
+  plan.converter =
+      HasConverterName(NameOf(plan.target)) && NolkUtil::FileExists(toolsFolder + kConverterTool);
+  plan.diff = plan.converter ? ConverterDiffPath(patchFolder, entry.path)
+                             : PatchDataPath(patchFolder, entry.path) + L".diff";
+  plan.tool = plan.converter ? ConverterTool(toolsFolder, plan) : GeneralTool(toolsFolder, plan);
+  return plan;
+}
+
+std::wstring ToolExitMessage(int exitCode, bool converter, const std::wstring& entryPath) {
+  switch (exitCode) {
+    case 1:
+      return converter ? FillIn(L"Failed to patch %s, file contents do not match", L"%s", entryPath)
+                       : L"Not enough Argument Specified to patch the file";
+    case 2:
+      return FillIn(L"Could not open data file %s for reading.", L"%s", entryPath);
+    case 3:
+      return FillIn(L"Could not open patch file %s for reading.", L"%s", entryPath);
+    case 4:
+      return L"Could not open output file for writing.";
+    default:
+      return FillIn(
+          FillIn(L"An unknown error (%d) occurred while patching file %s", L"%d", std::to_wstring(exitCode)),
+          L"%s", entryPath);
+  }
+}
+
+bool RunPatchedStep(const std::wstring& installFolder, const std::wstring& patchFolder,
+                    const std::vector<FileListEntry>& entries, std::vector<BackupRecord>& patched) {
+  for (const FileListEntry& entry : entries) {
+    if (!EngineStepAllowed()) return false;
+    if (!PatchEntry(installFolder, patchFolder, entry, patched)) return false;
+  }
+  return true;
+}
+
+}  // namespace NolkPatch

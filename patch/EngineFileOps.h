@@ -1,0 +1,29 @@
+// The file operations of the patch engine, on wide paths through the
+// platform layer, so installations whose folder names have no 8-bit form
+// are patched too. Renames refuse a file that another process holds open
+// (as Windows does), so a running game program fails the step that would
+// pull a file from under it instead of changing it behind its back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace NolkPatch {
+
+bool PathExists(const std::wstring& path);
+bool RemoveFile(const std::wstring& path);
+// Fails when the destination exists or the source is in use.
+bool RenameFile(const std::wstring& from, const std::wstring& to);
+bool CopyFileOver(const std::wstring& from, const std::wstring& to);
+// Creates the folder and its missing parents; true when it exists. The
+// folders it created are appended to `created`, parents first.
+bool EnsureFolder(const std::wstring& folder, std::vector<std::wstring>* created = nullptr);
+// True when the file's MD5 could be computed and equals `expected` (32
+// lower-case hexadecimal digits, compared as exact text).
+bool FileHasChecksum(const std::wstring& path, const std::wstring& expected);
+
+// `pattern` with its first occurrence of `token` (for example "%s")
+// replaced by `value`.
+std::wstring FillIn(std::wstring pattern, const std::wstring& token, const std::wstring& value);
+
+}  // namespace NolkPatch

@@ -1,0 +1,184 @@
+#include "stream/Compression.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "KernelStandard/Log.h"
+
+namespace NolkUtil {
+namespace {
+
+using Block = std::unique_ptr<std::uint8_t[]>;
+
+// Per-block buffers are overwritten completely, so they are not zeroed.
+Block AllocateBlock(std::uint64_t length) {
+  return Block(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(std::max<std::uint64_t>(length, 1))]);
+}
+
+NolkResult WriteUint32(NolkDataBuffer& destination, std::uint32_t value) {
+  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                 static_cast<std::uint8_t>(value >> 16),
+                                 static_cast<std::uint8_t>(value >> 24)};
+  return destination.WriteData(bytes, sizeof bytes);
+}
+
+NolkResult ReadUint32(NolkDataBuffer& source, std::uint32_t& value) {
+  std::uint8_t bytes[4] = {};
+  const NolkResult result = source.ReadData(bytes, sizeof bytes);
+  value = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+          std::uint32_t{bytes[3]} << 24;
+  return result;
+}
+
+// --- Compression ------------------------------------------------------------
+
+NolkResult WriteBlock(NolkDataBuffer& destination, const std::uint8_t* packed, std::uint32_t packedLength,
+                      std::uint32_t plainLength, std::uint32_t& blockCount) {
+  NolkResult result = WriteUint32(destination, packedLength);
+  if (result == NOLKRESULT_OK) result = WriteUint32(destination, plainLength);
+  if (result != NOLKRESULT_OK) return result;
+  // A block whose data write fails is still counted, so a reader that is
+  // handed the stream anyway stops at the broken block instead of taking
+  // the stream as complete.
+  ++blockCount;
+  return destination.WriteData(packed, packedLength);
+}
+
+NolkResult CompressBlock(NolkDataBuffer& destination, NolkDataBuffer& source, std::uint32_t& blockCount) {
+  const std::uint64_t remaining = source.GetSize() - source.GetPosition();
+  const auto plainLength =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, kMaxCompressedBlockPlainLength));
+  uLongf packedLength = compressBound(plainLength);
+  Block plain = AllocateBlock(plainLength);
+  Block packed = AllocateBlock(packedLength);
+  if (plain == nullptr || packed == nullptr) {
+    LogPrint("NolkUtil::CompressData> Insufficient memory to allocate buffers");
+    return NOLKRESULT_NO_ROOM;
+  }
+  const NolkResult readResult = source.ReadData(plain.get(), plainLength);
+  if (readResult != NOLKRESULT_OK) return readResult;
+  const int zlibResult = compress(packed.get(), &packedLength, plain.get(), plainLength);
+  if (zlibResult != Z_OK) {
+    LogPrint("NolkUtil::CompressData> err %d", zlibResult);
+    return NOLKRESULT_NO_ROOM;
+  }
+  return WriteBlock(destination, packed.get(), static_cast<std::uint32_t>(packedLength), plainLength,
+                    blockCount);
+}
+
+NolkResult CompressBlocks(NolkDataBuffer& destination, NolkDataBuffer& source, std::uint32_t& blockCount) {
+  while (source.GetPosition() < source.GetSize()) {
+    const NolkResult result = CompressBlock(destination, source, blockCount);
+    if (result != NOLKRESULT_OK) return result;
+  }
+  return NOLKRESULT_OK;
+}
+
+// Writes the block count over its placeholder and leaves the destination at
+// its end.
+NolkResult PatchBlockCount(NolkDataBuffer& destination, std::uint64_t start, std::uint32_t blockCount) {
+  NolkResult result = destination.SetPosition(start);
+  if (result == NOLKRESULT_OK) result = WriteUint32(destination, blockCount);
+  const NolkResult toEnd = destination.SetPosition(destination.GetSize());
+  return result != NOLKRESULT_OK ? result : toEnd;
+}
+
+// --- Decompression ----------------------------------------------------------
+
+struct BlockHeader {
+  std::uint32_t packedLength = 0;
+  std::uint32_t plainLength = 0;
+};
+
+// A header field that cannot be read in full means the stream ended early.
+NolkResult ReadHeaderField(NolkDataBuffer& source, std::uint32_t& value) {
+  const NolkResult result = ReadUint32(source, value);
+  if (result == NOLKRESULT_OK) return NOLKRESULT_OK;
+  LogPrint("NolkUtil::DecompressData> ReadData returned %d", result);
+  return NOLKRESULT_END_OF_DATA;
+}
+
+NolkResult ReadBlockHeader(NolkDataBuffer& source, BlockHeader& header) {
+  const NolkResult result = ReadHeaderField(source, header.packedLength);
+  return result != NOLKRESULT_OK ? result : ReadHeaderField(source, header.plainLength);
+}
+
+// Rejects headers that no stream written by CompressData can hold, before
+// anything is allocated for them. A source that knows its size (a file or
+// memory; a TCP stream reports 0) must still hold the compressed bytes.
+NolkResult CheckBlockHeader(const NolkDataBuffer& source, const BlockHeader& header) {
+  const bool impossible = header.plainLength > kMaxCompressedBlockPlainLength ||
+                          header.packedLength > compressBound(kMaxCompressedBlockPlainLength);
+  const std::uint64_t size = source.GetSize();
+  const std::uint64_t position = source.GetPosition();
+  const std::uint64_t left = size > position ? size - position : 0;
+  const bool beyondEnd = size != 0 && header.packedLength > left;
+  if (!impossible && !beyondEnd) return NOLKRESULT_OK;
+  LogPrint("NolkUtil::DecompressData> bad block header: srcLen=%u, dstLen=%u", header.packedLength,
+           header.plainLength);
+  return impossible ? NOLKRESULT_WRONG_FORMAT : NOLKRESULT_END_OF_DATA;
+}
+
+NolkResult ExpandBlock(const BlockHeader& header, const std::uint8_t* packed, std::uint8_t* plain) {
+  uLongf produced = header.plainLength;
+  const int zlibResult = uncompress(plain, &produced, packed, header.packedLength);
+  if (zlibResult != Z_OK) {
+    LogPrint("NolkUtil::DecompressData> err %d", zlibResult);
+    LogPrint("NolkUtil::DecompressData> srcLen=%d, dstLen=%d, actualDstLen=%d",
+             static_cast<int>(header.packedLength), static_cast<int>(header.plainLength),
+             static_cast<int>(produced));
+    return NOLKRESULT_NO_ROOM;
+  }
+  return produced == header.plainLength ? NOLKRESULT_OK : NOLKRESULT_END_OF_DATA;
+}
+
+NolkResult DecompressBlock(NolkDataBuffer& destination, NolkDataBuffer& source) {
+  BlockHeader header;
+  NolkResult result = ReadBlockHeader(source, header);
+  if (result == NOLKRESULT_OK) result = CheckBlockHeader(source, header);
+  if (result != NOLKRESULT_OK) return result;
+  Block packed = AllocateBlock(header.packedLength);
+  Block plain = AllocateBlock(header.plainLength);
+  if (packed == nullptr || plain == nullptr) {
+    LogPrint("NolkUtil::DecompressData> Insufficient memory to allocate buffers");
+    return NOLKRESULT_NO_ROOM;
+  }
+  result = source.ReadData(packed.get(), header.packedLength);
+  if (result != NOLKRESULT_OK) {
+    LogPrint("NolkUtil::DecompressData> ReadData returned %d", result);
+    return result;
+  }
+  result = ExpandBlock(header, packed.get(), plain.get());
+  if (result != NOLKRESULT_OK) return result;
+  return destination.WriteData(plain.get(), header.plainLength);
+}
+
+}  // namespace
+
+NolkResult CompressData(NolkDataBuffer& destination, NolkDataBuffer& source) {
+  const std::uint64_t start = destination.GetPosition();
+  const NolkResult placeholder = WriteUint32(destination, 0);
+  if (placeholder != NOLKRESULT_OK) return placeholder;
+  std::uint32_t blockCount = 0;
+  const NolkResult result = CompressBlocks(destination, source, blockCount);
+  // The count is written even when a block failed, so it matches the
+  // blocks that were started.
+  const NolkResult patched = PatchBlockCount(destination, start, blockCount);
+  return result != NOLKRESULT_OK ? result : patched;
+}
+
+NolkResult DecompressData(NolkDataBuffer& destination, NolkDataBuffer& source) {
+  std::uint32_t blockCount = 0;
+  const NolkResult result = ReadHeaderField(source, blockCount);
+  if (result != NOLKRESULT_OK) return result;
+  for (std::uint32_t block = 0; block < blockCount; ++block) {
+    const NolkResult blockResult = DecompressBlock(destination, source);
+    if (blockResult != NOLKRESULT_OK) return blockResult;
+  }
+  return NOLKRESULT_OK;
+}
+
+}  // namespace NolkUtil

@@ -1,0 +1,174 @@
+#include "EngineTestSupport.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "KernelStandard/Md5.h"
+#include "KernelStandard/TextConvert.h"
+#include "KernelStandard/platform/RegistryStore.h"
+#include "patch/DiffStep.h"
+#include "patch/PatchEngine.h"
+#include "patch/PatchEngineCallbacks.h"
+#include "patch/PatchSettings.h"
+
+namespace enginetest {
+namespace {
+
+constexpr char kToolLogging[] = "[ -n \"$FAKE_TOOL_LOG\" ] && echo \"$(pwd)|$0|$*\" >> \"$FAKE_TOOL_LOG\"\n";
+
+NolkPatch::FileListEntry Entry(const std::string& path, const std::string& newMd5,
+                               const std::string& oldMd5) {
+  return {NolkUtil::ToWide(path), NolkUtil::ToWide(newMd5), NolkUtil::ToWide(oldMd5)};
+}
+
+fs::path ConverterDiff(const fs::path& data) {
+  return data.parent_path() / (data.stem().string() + "-diff" + data.extension().string());
+}
+
+}  // namespace
+
+std::string Md5(const std::string& bytes) {
+  return NolkUtil::Md5Hex(bytes);
+}
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+  stream << bytes;
+}
+
+void WriteScript(const fs::path& path, const std::string& body) {
+  WriteBytes(path, "#!/bin/sh\n" + body);
+  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+
+std::string FormatList(const std::vector<NolkPatch::FileListEntry>& entries) {
+  std::string text;
+  for (const auto& entry : entries) {
+    text += NolkUtil::ToNarrow(entry.path) + "\r\n" + NolkUtil::ToNarrow(entry.newChecksum) + "\r\n" +
+            NolkUtil::ToNarrow(entry.oldChecksum) + "\r\n";
+  }
+  return text;
+}
+
+std::wstring Wide(const fs::path& path) {
+  return NolkUtil::ToWide(path.string());
+}
+
+fs::path ListPathToRelative(const std::string& listPath) {
+  std::string relative = listPath;
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  return fs::path(relative);
+}
+
+void EngineTest::SetUp() {
+  char pattern[] = "/tmp/korvel-engine-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  m_root = pattern;
+  m_install = m_root / "install";
+  m_patch = m_root / "patch";
+  fs::create_directories(m_install / "bin");
+  fs::create_directories(m_patch / "data");
+  setenv("KORVEL_REGISTRY", (m_root / "registry.reg").c_str(), 1);
+  setenv("FAKE_TOOL_LOG", ToolLog().c_str(), 1);
+  ASSERT_TRUE(OS::RegistryStore::Default().CreateKey(kProductKey));
+
+  NolkPatch::PatchEngineCallbacks callbacks;
+  callbacks.message = [this](int level, const std::wstring& text) { m_messages.emplace_back(level, text); };
+  callbacks.total = [this](unsigned total) { m_totals.push_back(total); };
+  NolkPatch::SetPatchEngineCallbacks(callbacks);
+  NolkPatch::PatchSettings::Get().InstallPath = Wide(m_install);
+}
+
+void EngineTest::TearDown() {
+  NolkPatch::SetPatchEngineCallbacks({});
+  NolkPatch::PatchSettings::Get().Reset();
+  unsetenv("FAKE_TOOL_LOG");
+  unsetenv("KORVEL_REGISTRY");
+  std::error_code ignored;
+  fs::remove_all(m_root, ignored);
+}
+
+void EngineTest::WriteInstalled(const std::string& listPath, const std::string& bytes) {
+  WriteBytes(Installed(listPath), bytes);
+}
+
+void EngineTest::AddFile(const std::string& listPath, const std::string& bytes) {
+  WriteBytes(PatchData(listPath), bytes);
+  m_added.push_back(Entry(listPath, Md5(bytes), ""));
+}
+
+void EngineTest::RemoveFile(const std::string& listPath) {
+  m_deleted.push_back(Entry(listPath, "", ""));
+}
+
+void EngineTest::ChangeFile(const std::string& listPath, const std::string& oldBytes,
+                            const std::string& newBytes) {
+  WriteInstalled(listPath, oldBytes);
+  const fs::path data = PatchData(listPath);
+  WriteBytes(data.string() + ".diff", newBytes);
+  if (NolkPatch::HasConverterName(NolkUtil::ToWide(data.filename().string()))) {
+    WriteBytes(ConverterDiff(data), newBytes);
+  }
+  m_patched.push_back(Entry(listPath, Md5(newBytes), Md5(oldBytes)));
+}
+
+void EngineTest::WriteLists() {
+  WriteBytes(m_patch / "addedFiles.txt", FormatList(m_added));
+  WriteBytes(m_patch / "deletedFiles.txt", FormatList(m_deleted));
+  WriteBytes(m_patch / "patchedFiles.txt", FormatList(m_patched));
+}
+
+bool EngineTest::Apply() {
+  WriteLists();
+  return NolkPatch::ApplyPatch(Wide(m_install), Wide(m_patch), L"NolkLauncher.exe");
+}
+
+void EngineTest::InstallCopyingDiffTool() {
+  WriteScript(m_install / "bin" / "vpatchl-w32.exe", std::string(kToolLogging) +
+                                                         "[ $# -eq 3 ] || exit 1\n"
+                                                         "[ -f \"$1\" ] || exit 2\n"
+                                                         "[ -f \"$2\" ] || exit 3\n"
+                                                         "cat \"$2\" > \"$3\" || exit 4\n");
+}
+
+void EngineTest::InstallExitingDiffTool(int exitCode) {
+  WriteScript(m_install / "bin" / "vpatchl-w32.exe",
+              std::string(kToolLogging) + "exit " + std::to_string(exitCode) + "\n");
+}
+
+void EngineTest::InstallCopyingConverter() {
+  WriteScript(m_install / "bin" / "VAConverter.exe", std::string(kToolLogging) +
+                                                         "[ \"$1\" = patchapply ] || exit 64\n"
+                                                         "[ -f \"$2\" ] || exit 2\n"
+                                                         "[ -f \"$3\" ] || exit 3\n"
+                                                         "cat \"$3\" > \"$4\" || exit 4\n");
+}
+
+std::vector<std::string> EngineTest::ToolCalls() const {
+  std::vector<std::string> calls;
+  std::istringstream log(ReadBytes(ToolLog()));
+  for (std::string line; std::getline(log, line);) calls.push_back(line);
+  return calls;
+}
+
+bool EngineTest::HasMessage(int level, const std::wstring& text) const {
+  return std::find(m_messages.begin(), m_messages.end(), std::make_pair(level, text)) != m_messages.end();
+}
+
+std::optional<std::uint32_t> EngineTest::PatchingFlag() const {
+  std::uint32_t value = 0;
+  if (!OS::RegistryStore::Default().GetDword(kProductKey, L"IsPatching", value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace enginetest

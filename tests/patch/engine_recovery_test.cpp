@@ -1,0 +1,124 @@
+// A run killed part way leaves ".pbk" backups and half-written files; the
+// next run moves the backups back and then applies the patch normally.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "EngineTestSupport.h"
+#include "KernelStandard/platform/FaultInjection.h"
+#include "TreeSnapshot.h"
+#include "patch/PatchEngine.h"
+#include "patch/PatchGuard.h"
+
+namespace {
+
+using namespace enginetest;
+
+class RecoveryTest : public EngineTest {
+ protected:
+  // The patch: one file added over an existing one, one deleted, three
+  // changed. m_expected is the installation after a clean run.
+  void SetUp() override {
+    EngineTest::SetUp();
+    InstallCopyingDiffTool();
+    WriteInstalled("readme.txt", "the user's notes");
+    WriteInstalled("bin\\tool.dll", "tool 1");
+    AddFile("bin\\tool.dll", "tool 2");
+    AddFile("maps\\new.map", "new map");
+    WriteInstalled("old.dat", "obsolete");
+    RemoveFile("old.dat");
+    ChangeFile("bin\\a.dll", "a1", "a2");
+    ChangeFile("bin\\b.dll", "b1", "b2");
+    ChangeFile("bin\\c.dll", "c1", "c2");
+    WriteLists();
+    ExpectedAfterCleanRun();
+  }
+
+  void ExpectedAfterCleanRun() {
+    const TreeSnapshot start = TakeSnapshot(m_install);
+    ASSERT_TRUE(NolkPatch::ApplyPatch(Wide(m_install), Wide(m_patch), L"NolkLauncher.exe"));
+    m_expected = TakeSnapshot(m_install);
+    // Back to the old version for the test itself.
+    fs::remove_all(m_install);
+    for (const auto& [path, bytes] : start.entries) {
+      if (bytes) {
+        WriteBytes(m_install / path, *bytes);
+      } else {
+        fs::create_directories(m_install / path);
+      }
+    }
+    fs::permissions(m_install / "bin" / "vpatchl-w32.exe", fs::perms::owner_all);
+    fs::remove(ToolLog());
+    m_messages.clear();
+  }
+
+  void ExpectNewVersion() {
+    const TreeSnapshot after = TakeSnapshot(m_install);
+    EXPECT_EQ(after, m_expected) << DescribeDifferences(m_expected, after);
+  }
+
+  TreeSnapshot m_expected;
+};
+
+TEST_F(RecoveryTest, RunKilledDuringThePatchedStepIsCompleted) {
+  // Killed while the tool wrote b.dll: the added files are in, the user's
+  // tool.dll and old.dat are backups, a.dll is done, b.dll half written.
+  WriteBytes(Installed("bin\\tool.dll.pbk"), "tool 1");
+  WriteInstalled("bin\\tool.dll", "tool 2");
+  WriteInstalled("maps\\new.map", "new map");
+  fs::rename(Installed("old.dat"), Installed("old.dat.pbk"));
+  fs::rename(Installed("bin\\a.dll"), Installed("bin\\a.dll.pbk"));
+  WriteInstalled("bin\\a.dll", "a2");
+  fs::rename(Installed("bin\\b.dll"), Installed("bin\\b.dll.pbk"));
+  WriteInstalled("bin\\b.dll", "b2 half");
+
+  ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  ExpectNewVersion();
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("bin\\tool.dll")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("old.dat")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("bin\\a.dll")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("bin\\b.dll")));
+  EXPECT_EQ(PatchingFlag(), std::nullopt);
+}
+
+TEST_F(RecoveryTest, RunKilledBeforeTheToolWroteAnything) {
+  fs::rename(Installed("bin\\c.dll"), Installed("bin\\c.dll.pbk"));
+  ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  ExpectNewVersion();
+}
+
+TEST_F(RecoveryTest, RunKilledWhileDroppingBackupsIsCompleted) {
+  // Everything was patched; only some backups were deleted.
+  for (const char* name : {"bin\\a.dll", "bin\\b.dll", "bin\\c.dll"}) {
+    fs::rename(Installed(name), Installed(std::string(name) + ".pbk"));
+  }
+  WriteInstalled("bin\\a.dll", "a2");
+  fs::remove(Installed("bin\\a.dll.pbk"));
+  WriteInstalled("bin\\b.dll", "b2");
+  WriteInstalled("bin\\c.dll", "c2");
+  ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  ExpectNewVersion();
+}
+
+TEST_F(RecoveryTest, BackupThatCannotBeMovedBackStopsTheRun) {
+  fs::rename(Installed("old.dat"), Installed("old.dat.pbk"));
+  const TreeSnapshot before = TakeSnapshot(m_install);
+  OS::ScopedFaults faults;
+  OS::FaultRule rule;
+  rule.operation = "MoveFile";
+  rule.pathContains = "old.dat.pbk";
+  faults.Add(rule);
+  EXPECT_FALSE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  EXPECT_EQ(TakeSnapshot(m_install), before);
+  EXPECT_TRUE(HasMessage(2, L"Failed to restore backup file " + Target("old.dat")));
+  EXPECT_EQ(PatchingFlag(), std::optional<std::uint32_t>(1));
+}
+
+TEST_F(RecoveryTest, StaleBackupBesideAnIntactFileIsNotRestored) {
+  WriteBytes(Installed("bin\\a.dll.pbk"), "an unrelated old copy");
+  ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  ExpectNewVersion();
+  for (const auto& message : m_messages) EXPECT_NE(message.first, 1) << NolkUtil::ToNarrow(message.second);
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include "tools/diff/DiffFiles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "KernelStandard/platform/Platform.h"
+
+namespace KorvelTools {
+namespace {
+
+// Closes a platform stream when it goes out of scope.
+class StreamCloser {
+ public:
+  explicit StreamCloser(std::FILE* stream) : m_stream(stream) {}
+  ~StreamCloser() {
+    if (m_stream != nullptr) OS::Current().CloseStream(m_stream);
+  }
+  StreamCloser(const StreamCloser&) = delete;
+  StreamCloser& operator=(const StreamCloser&) = delete;
+
+ private:
+  std::FILE* m_stream;
+};
+
+// Pieces small enough to stay in the cache between reading and hashing.
+constexpr std::size_t kReadPiece = 256 * 1024;
+
+bool ReadOpenStream(std::FILE* stream, UninitializedBytes& bytes, OldFileHasher* hasher) {
+  OS::Platform& platform = OS::Current();
+  std::uint64_t length = 0;
+  if (!platform.StreamLength(stream, length) || length > bytes.max_size()) return false;
+  bytes.resize(static_cast<std::size_t>(length));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t got =
+        platform.ReadStream(stream, bytes.data() + done, std::min(kReadPiece, bytes.size() - done));
+    if (got == 0) return false;
+    if (hasher != nullptr) hasher->Update(ByteSpan(bytes.data() + done, got));
+    done += got;
+  }
+  return true;
+}
+
+bool WriteAndCommit(const std::wstring& path, ByteSpan bytes) {
+  OS::Platform& platform = OS::Current();
+  std::FILE* stream = platform.OpenStream(path, OS::OpenMode::CreateTruncate);
+  if (stream == nullptr) return false;
+  const bool written =
+      bytes.empty() || platform.WriteStream(stream, bytes.data(), bytes.size()) == bytes.size();
+  const bool committed = written && platform.FlushStream(stream, true);
+  platform.CloseStream(stream);
+  return committed;
+}
+
+bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
+  OS::Platform& platform = OS::Current();
+  if (platform.Exists(path) && !platform.DeleteFile(path)) return false;
+  return platform.MoveFile(temporary, path);
+}
+
+std::wstring TemporaryNameBeside(const std::wstring& path) {
+  return path + L".part" + std::to_wstring(OS::Current().ProcessId());
+}
+
+// Old file and diff live only while the new file is rebuilt, so they are
+// freed before it is written.
+DiffFileResult RebuildInMemory(const std::wstring& oldPath, const std::wstring& diffPath,
+                               UninitializedBytes& newData) {
+  UninitializedBytes oldData;
+  OldFileHasher oldHasher;
+  if (!ReadWholeFile(oldPath, oldData, &oldHasher)) return DiffFileResult::OldUnreadable;
+  UninitializedBytes diff;
+  if (!ReadWholeFile(diffPath, diff)) return DiffFileResult::DiffUnreadable;
+  switch (ApplyDiff(oldData, oldHasher.Finish(), diff, newData)) {
+    case DiffResult::Ok:
+      return DiffFileResult::Ok;
+    case DiffResult::WrongOldFile:
+      return DiffFileResult::WrongOldFile;
+    case DiffResult::Corrupt:
+      break;
+  }
+  return DiffFileResult::Corrupt;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::wstring& path, UninitializedBytes& bytes, OldFileHasher* hasher) {
+  bytes.clear();
+  OS::Platform& platform = OS::Current();
+  OS::FileInfo info;
+  if (!platform.Stat(path, info) || info.isDirectory) return false;
+  std::FILE* stream = platform.OpenStream(path, OS::OpenMode::Read);
+  if (stream == nullptr) return false;
+  StreamCloser closer(stream);
+  try {
+    if (ReadOpenStream(stream, bytes, hasher)) return true;
+  } catch (const std::bad_alloc&) {
+  }
+  bytes.clear();
+  return false;
+}
+
+bool WriteFileReplacing(const std::wstring& path, ByteSpan bytes) {
+  const std::wstring temporary = TemporaryNameBeside(path);
+  if (WriteAndCommit(temporary, bytes) && MoveIntoPlace(temporary, path)) return true;
+  OS::Current().DeleteFile(temporary);
+  return false;
+}
+
+DiffFileResult ApplyDiffFile(const std::wstring& oldPath, const std::wstring& diffPath,
+                             const std::wstring& newPath) {
+  UninitializedBytes newData;
+  const DiffFileResult rebuilt = RebuildInMemory(oldPath, diffPath, newData);
+  if (rebuilt != DiffFileResult::Ok) return rebuilt;
+  return WriteFileReplacing(newPath, newData) ? DiffFileResult::Ok : DiffFileResult::OutputNotWritable;
+}
+
+DiffFileResult CreateDiffFile(const std::wstring& oldPath, const std::wstring& newPath,
+                              const std::wstring& diffPath, const DiffOptions& options) {
+  UninitializedBytes oldData;
+  if (!ReadWholeFile(oldPath, oldData)) return DiffFileResult::OldUnreadable;
+  UninitializedBytes newData;
+  if (!ReadWholeFile(newPath, newData)) return DiffFileResult::NewUnreadable;
+  const std::vector<std::uint8_t> diff = CreateDiff(oldData, newData, options);
+  if (diff.empty()) return DiffFileResult::CreateFailed;
+  return WriteFileReplacing(diffPath, diff) ? DiffFileResult::Ok : DiffFileResult::OutputNotWritable;
+}
+
+}  // namespace KorvelTools

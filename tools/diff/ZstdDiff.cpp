@@ -1,0 +1,201 @@
+#include "tools/diff/ZstdDiff.h"
+
+// ZSTD_getFrameHeader (the frame's window size) is in zstd's advanced API;
+// the Debian library exports it.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <new>
+
+namespace KorvelTools {
+namespace {
+
+constexpr std::uint8_t kMagic[4] = {'K', 'V', 'D', '1'};
+constexpr std::uint16_t kFormatVersion = 1;
+
+// The most bytes one byte of a zstd frame can regenerate: the smallest block
+// that produces a full block is an RLE block (3-byte header, 1 byte of
+// content) yielding ZSTD_BLOCKSIZE_MAX bytes. A declared new length beyond
+// this times the frame size cannot be real.
+constexpr std::uint64_t kMaxExpansionPerFrameByte = ZSTD_BLOCKSIZE_MAX / 4;
+
+std::uint64_t LoadLE64(const std::uint8_t* bytes) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+std::uint16_t LoadLE16(const std::uint8_t* bytes) {
+  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+void StoreLE(std::uint8_t* bytes, std::uint64_t value, int width) {
+  for (int i = 0; i < width; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+struct CCtxDeleter {
+  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
+};
+struct DCtxDeleter {
+  void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+using CompressionContext = std::unique_ptr<ZSTD_CCtx, CCtxDeleter>;
+using DecompressionContext = std::unique_ptr<ZSTD_DCtx, DCtxDeleter>;
+
+bool SetParameter(ZSTD_CCtx* context, ZSTD_cParameter parameter, int value) {
+  return !ZSTD_isError(ZSTD_CCtx_setParameter(context, parameter, value));
+}
+
+// Sets a long-distance matcher parameter when the caller chose one.
+bool SetOptional(ZSTD_CCtx* context, ZSTD_cParameter parameter, int value) {
+  return value == 0 || SetParameter(context, parameter, value);
+}
+
+int ChosenWindowLog(const DiffOptions& options, std::uint64_t oldLength, std::uint64_t newLength) {
+  const int fitting = DiffWindowLog(oldLength, newLength);
+  if (options.windowLog <= 0) return fitting;
+  return std::clamp(options.windowLog, ZSTD_WINDOWLOG_MIN, fitting);
+}
+
+bool ConfigureCompression(ZSTD_CCtx* context, const DiffOptions& options, int windowLog) {
+  return SetParameter(context, ZSTD_c_compressionLevel, options.level) &&
+         SetParameter(context, ZSTD_c_windowLog, windowLog) &&
+         SetParameter(context, ZSTD_c_enableLongDistanceMatching, options.longDistanceMatching ? 1 : 0) &&
+         SetParameter(context, ZSTD_c_checksumFlag, 1) && SetParameter(context, ZSTD_c_contentSizeFlag, 1) &&
+         SetOptional(context, ZSTD_c_ldmHashLog, options.ldmHashLog) &&
+         SetOptional(context, ZSTD_c_ldmMinMatch, options.ldmMinMatch) &&
+         SetOptional(context, ZSTD_c_ldmBucketSizeLog, options.ldmBucketSizeLog) &&
+         SetOptional(context, ZSTD_c_ldmHashRateLog, options.ldmHashRateLog);
+}
+
+void WriteHeader(std::uint8_t* out, const DiffHeader& header) {
+  std::memcpy(out, kMagic, sizeof kMagic);
+  StoreLE(out + 4, kFormatVersion, 2);
+  StoreLE(out + 6, 0, 2);
+  StoreLE(out + 8, header.oldLength, 8);
+  StoreLE(out + 16, header.oldHash, 8);
+  StoreLE(out + 24, header.newLength, 8);
+}
+
+bool Overlap(ByteSpan first, ByteSpan second) {
+  if (first.empty() || second.empty()) return false;
+  const std::less<const std::uint8_t*> before;
+  return before(first.data(), second.data() + second.size()) &&
+         before(second.data(), first.data() + first.size());
+}
+
+std::vector<std::uint8_t> Compress(ByteSpan oldData, ByteSpan newData, const DiffOptions& options) {
+  CompressionContext context(ZSTD_createCCtx());
+  if (!context) return {};
+  const int windowLog = ChosenWindowLog(options, oldData.size(), newData.size());
+  if (!ConfigureCompression(context.get(), options, windowLog)) return {};
+  if (ZSTD_isError(ZSTD_CCtx_refPrefix(context.get(), oldData.data(), oldData.size()))) return {};
+
+  std::vector<std::uint8_t> diff(kDiffHeaderSize + ZSTD_compressBound(newData.size()));
+  const std::size_t frameSize = ZSTD_compress2(context.get(), diff.data() + kDiffHeaderSize,
+                                               diff.size() - kDiffHeaderSize, newData.data(), newData.size());
+  if (ZSTD_isError(frameSize)) return {};
+  diff.resize(kDiffHeaderSize + frameSize);
+  WriteHeader(diff.data(), {oldData.size(), OldFileHash(oldData), newData.size()});
+  return diff;
+}
+
+// True when the frame is exactly one complete zstd frame with a content
+// checksum that can produce the header's new length within the window the
+// two files need.
+bool FrameFitsHeader(ByteSpan frame, const DiffHeader& header) {
+  const std::size_t frameSize = ZSTD_findFrameCompressedSize(frame.data(), frame.size());
+  if (ZSTD_isError(frameSize) || frameSize != frame.size()) return false;
+  if (ZSTD_getFrameContentSize(frame.data(), frame.size()) != header.newLength) return false;
+  if (header.newLength / kMaxExpansionPerFrameByte > frame.size()) return false;
+  if (header.newLength > std::numeric_limits<std::size_t>::max() / 2) return false;
+  ZSTD_frameHeader frameHeader{};
+  if (ZSTD_getFrameHeader(&frameHeader, frame.data(), frame.size()) != 0) return false;
+  const int windowLog = DiffWindowLog(header.oldLength, header.newLength);
+  return frameHeader.frameType == ZSTD_frame && frameHeader.checksumFlag != 0 &&
+         frameHeader.windowSize <= (1ull << windowLog);
+}
+
+template <typename Buffer>
+DiffResult Decompress(ByteSpan oldData, ByteSpan frame, const DiffHeader& header, Buffer& newData) {
+  DecompressionContext context(ZSTD_createDCtx());
+  if (!context) return DiffResult::Corrupt;
+  const int windowLog = DiffWindowLog(header.oldLength, header.newLength);
+  if (ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, windowLog)) ||
+      ZSTD_isError(ZSTD_DCtx_refPrefix(context.get(), oldData.data(), oldData.size()))) {
+    return DiffResult::Corrupt;
+  }
+  Buffer produced(static_cast<std::size_t>(header.newLength));
+  const std::size_t length =
+      ZSTD_decompressDCtx(context.get(), produced.data(), produced.size(), frame.data(), frame.size());
+  if (ZSTD_isError(length) || length != produced.size()) return DiffResult::Corrupt;
+  newData = std::move(produced);
+  return DiffResult::Ok;
+}
+
+template <typename Buffer>
+DiffResult ApplyInto(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, Buffer& newData) {
+  newData.clear();
+  DiffHeader header;
+  if (!ReadDiffHeader(diff, header)) return DiffResult::Corrupt;
+  if (header.oldLength != oldData.size() || header.oldHash != oldHash) {
+    return DiffResult::WrongOldFile;
+  }
+  const ByteSpan frame = diff.subspan(kDiffHeaderSize);
+  if (!FrameFitsHeader(frame, header)) return DiffResult::Corrupt;
+  try {
+    return Decompress(oldData, frame, header, newData);
+  } catch (const std::bad_alloc&) {
+    return DiffResult::Corrupt;
+  }
+}
+
+}  // namespace
+
+int DiffWindowLog(std::uint64_t oldLength, std::uint64_t newLength) {
+  const std::uint64_t reach = oldLength + newLength;
+  if (reach < oldLength || reach > (1ull << ZSTD_WINDOWLOG_MAX)) return ZSTD_WINDOWLOG_MAX;
+  const int fitting = static_cast<int>(std::bit_width(reach > 0 ? reach - 1 : 0));
+  return std::clamp(fitting, ZSTD_WINDOWLOG_MIN, ZSTD_WINDOWLOG_MAX);
+}
+
+bool ReadDiffHeader(ByteSpan diff, DiffHeader& header) {
+  if (diff.size() < kDiffHeaderSize) return false;
+  if (std::memcmp(diff.data(), kMagic, sizeof kMagic) != 0) return false;
+  if (LoadLE16(&diff[4]) != kFormatVersion || LoadLE16(&diff[6]) != 0) return false;
+  header.oldLength = LoadLE64(&diff[8]);
+  header.oldHash = LoadLE64(&diff[16]);
+  header.newLength = LoadLE64(&diff[24]);
+  return true;
+}
+
+std::vector<std::uint8_t> CreateDiff(ByteSpan oldData, ByteSpan newData, const DiffOptions& options) {
+  try {
+    // zstd drops the part of a referenced prefix that overlaps the input in
+    // memory, so the diff of a buffer against itself would not refer to the
+    // old file at all; such a caller gets its new file copied first.
+    if (Overlap(oldData, newData)) {
+      const std::vector<std::uint8_t> separateCopy(newData.begin(), newData.end());
+      return Compress(oldData, separateCopy, options);
+    }
+    return Compress(oldData, newData, options);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+DiffResult ApplyDiff(ByteSpan oldData, ByteSpan diff, std::vector<std::uint8_t>& newData) {
+  return ApplyInto(oldData, OldFileHash(oldData), diff, newData);
+}
+
+DiffResult ApplyDiff(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, UninitializedBytes& newData) {
+  return ApplyInto(oldData, oldHash, diff, newData);
+}
+
+}  // namespace KorvelTools

@@ -1,0 +1,22 @@
+// The command lines of the publisher programs; main() only hands its
+// arguments over, so tests can run the programs' logic in-process.
+//
+//   korvel-make-patch --old OLD_TREE --new NEW_TREE --out ARCHIVE [--converter-ext .va]
+//   korvel-package --patcher EXE --out STANDALONE --final VERSION
+//                  --build HASH=VERSION [--build ...] --patch SRC:TGT:ARCHIVE [--patch ...]
+//   korvel-package --hash-of FILE
+//
+// Exit codes: 0 done, 1 a file could not be read or written, 2 refused (a
+// wrong command line, or input the output format cannot carry). Messages
+// go to standard error; --hash-of prints the hash on standard output.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace KorvelTools {
+
+int RunMakePatch(const std::vector<std::string>& arguments);
+int RunPackage(const std::vector<std::string>& arguments);
+
+}  // namespace KorvelTools
