@@ -48,7 +48,8 @@ bool OnlyExpectedEntriesOutside(const FuzzFolder& folder) {
       it.disable_recursion_pending();
       continue;
     }
-    if (path != folder.archive && path != folder.run && path != folder.destination.parent_path()) return false;
+    if (path != folder.archive && path != folder.run && path != folder.destination.parent_path())
+      return false;
   }
   return true;
 }

@@ -38,8 +38,8 @@ void FollowChain(NolkPatch::PatchPackage& package, std::string version) {
   for (int step = 0; step < 8 && !version.empty(); ++step) version = package.FindTargetVersion(version);
 }
 
-void CheckExtract(NolkPatch::PatchPackage& package, const std::string& version, const std::filesystem::path& output,
-                  std::size_t inputSize) {
+void CheckExtract(NolkPatch::PatchPackage& package, const std::string& version,
+                  const std::filesystem::path& output, std::size_t inputSize) {
   const NolkResult result = package.ExtractPatch(version, output.wstring());
   std::error_code error;
   if (result == NOLKRESULT_OK && std::filesystem::file_size(output, error) > inputSize) abort();

@@ -45,7 +45,8 @@ class Archive {
     return *this;
   }
   Archive& File(const std::wstring& name, const std::string& content) {
-    NolkDataBufferMemoryStatic source(const_cast<char*>(content.data()), static_cast<std::uint32_t>(content.size()));
+    NolkDataBufferMemoryStatic source(const_cast<char*>(content.data()),
+                                      static_cast<std::uint32_t>(content.size()));
     WriteFileEntry(m_buffer, name, source);
     return *this;
   }

@@ -33,7 +33,7 @@ inline constexpr std::size_t kPatchEntrySize = 80;
 
 inline constexpr std::size_t kPackageMagicSize = 8;
 inline constexpr std::array<std::uint8_t, kPackageMagicSize> kPackageMagic = {'N', '0', 'o', '1',
-                                                                             'l', '2', 'k', '3'};
+                                                                              'l', '2', 'k', '3'};
 
 inline constexpr std::size_t kBuildFieldSize = 32;
 inline constexpr std::size_t kHashFieldSize = 132;

@@ -116,9 +116,8 @@ NolkResult PatchPackage::FindBuildHashEntry(const std::string& hash, BuildHashEn
   if (!m_header.has_value()) return NOLKRESULT_NOT_OPEN;
   return ScanTable(m_header->buildHashTableOffset, m_header->buildHashCount, kBuildHashEntrySize,
                    [&](const std::uint8_t* record) {
-                     BuildHashEntry entry =
-                         DecodeBuildHashEntry(std::span<const std::uint8_t, kBuildHashEntrySize>(
-                             record, kBuildHashEntrySize));
+                     BuildHashEntry entry = DecodeBuildHashEntry(
+                         std::span<const std::uint8_t, kBuildHashEntrySize>(record, kBuildHashEntrySize));
                      ForceTerminator(entry.hash);
                      ForceTerminator(entry.version);
                      if (TextFieldValue(entry.hash) != hash) return false;

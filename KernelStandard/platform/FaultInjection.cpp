@@ -3,6 +3,7 @@
 #include "KernelStandard/platform/FaultInjection.h"
 
 #include <charconv>
+#include <cstdlib>
 
 #include "KernelStandard/platform/FaultInjectingPlatform.h"
 
@@ -409,7 +410,10 @@ bool FaultInjectingPlatform::WriteCrashFile(const char* nativePath, const void* 
   return m_inner.WriteCrashFile(nativePath, data, length);
 }
 
-void FaultInjectingPlatform::ExitImmediately(int exitCode) { m_inner.ExitImmediately(exitCode); }
+void FaultInjectingPlatform::ExitImmediately(int exitCode) {
+  m_inner.ExitImmediately(exitCode);
+  std::_Exit(exitCode);  // not reached: the inner platform ends the process
+}
 
 // --- Installation helpers ----------------------------------------------------
 

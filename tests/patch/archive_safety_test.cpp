@@ -89,6 +89,19 @@ TEST_F(ArchiveSafety, AbsurdCharacterCountsAreRefused) {
   ExpectRefused(ArchiveBuilder().RawNameBlock(NolkPatch::EncodeNameBlock(longName)).Get(), L"aaaa");
 }
 
+TEST_F(ArchiveSafety, ANameBlockLongerThanTheLongestNameIsRefused) {
+  // The longest valid name block, then a second block in the same stream:
+  // the bytes beyond the limit are not read as part of the name.
+  const Bytes first =
+      ArchiveBuilder().RawNameBlock(NolkPatch::EncodeNameBlock(std::u16string(32767, u'a'))).Get();
+  const Bytes second = ArchiveBuilder().RawNameBlock(TextBytes("xx")).Get();
+  Bytes archive(first.begin(), first.begin() + 4);  // format version
+  archive.insert(archive.end(), {2, 0, 0, 0});      // two blocks
+  archive.insert(archive.end(), first.begin() + 8, first.end());
+  archive.insert(archive.end(), second.begin() + 8, second.end());
+  ExpectRefused(archive, L"aaaa");
+}
+
 TEST_F(ArchiveSafety, TheLongestAllowedNameIsStillRead) {
   // 32,767 characters is within the limit; the file system then refuses the
   // name itself, which fails as an uncreatable file, without the refusal.

@@ -10,10 +10,9 @@ ArchiveBuilder::ArchiveBuilder(std::uint32_t formatVersion) {
     EXPECT_EQ(NolkPatch::WriteArchiveHeader(m_buffer), NOLKRESULT_OK);
     return;
   }
-  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(formatVersion),
-                                 static_cast<std::uint8_t>(formatVersion >> 8),
-                                 static_cast<std::uint8_t>(formatVersion >> 16),
-                                 static_cast<std::uint8_t>(formatVersion >> 24)};
+  const std::uint8_t bytes[4] = {
+      static_cast<std::uint8_t>(formatVersion), static_cast<std::uint8_t>(formatVersion >> 8),
+      static_cast<std::uint8_t>(formatVersion >> 16), static_cast<std::uint8_t>(formatVersion >> 24)};
   m_buffer.WriteData(bytes, sizeof bytes);
 }
 

@@ -16,9 +16,8 @@ class PackageExtract : public TempFolderTest {
     TempFolderTest::SetUp();
     m_spec.prefix = PatternBytes(5000, 9);
     m_spec.headerOffset = 8192;
-    m_spec.patches = {{"100", "200", PatternBytes(200000, 1)},
-                      {"200", "300", PatternBytes(1000, 2)},
-                      {"300", "400", {}}};
+    m_spec.patches = {
+        {"100", "200", PatternBytes(200000, 1)}, {"200", "300", PatternBytes(1000, 2)}, {"300", "400", {}}};
     Build();
   }
 
@@ -30,7 +29,7 @@ class PackageExtract : public TempFolderTest {
   void OpenPackage() { ASSERT_EQ(m_package.Open(m_path.wstring()), NOLKRESULT_OK); }
   std::wstring Output() const { return (m_root / "archive.tmp").wstring(); }
 
-  PackageSpec m_spec;
+  PackageLayoutPlan m_spec;
   Bytes m_bytes;
   std::filesystem::path m_path;
   PatchPackage m_package;

@@ -15,8 +15,8 @@ const std::string kHashB = "fedcba9876543210fedcba9876543210";
 
 class PackageLookup : public TempFolderTest {
  protected:
-  void OpenPackage(const PackageSpec& spec) {
-    m_bytes = BuildPackage(spec);
+  void OpenPackage(const PackageLayoutPlan& plan) {
+    m_bytes = BuildPackage(plan);
     m_path = m_root / "patch.exe";
     WriteFileBytes(m_path, m_bytes);
     ASSERT_EQ(m_package.Open(m_path.wstring()), NOLKRESULT_OK);
@@ -24,14 +24,14 @@ class PackageLookup : public TempFolderTest {
 
   NolkPatch::PackageHeader Header() const { return HeaderOf(m_bytes, m_spec.headerOffset); }
 
-  PackageSpec ChainSpec() {
+  PackageLayoutPlan ChainSpec() {
     m_spec.headerOffset = 4096;
     m_spec.hashes = {{kHashA, "100"}, {kHashB, "200"}, {kHashA, "999"}};
     m_spec.patches = {{"100", "200", PatternBytes(64, 1)}, {"200", "300", PatternBytes(64, 2)}};
     return m_spec;
   }
 
-  PackageSpec m_spec;
+  PackageLayoutPlan m_spec;
   Bytes m_bytes;
   std::filesystem::path m_path;
   PatchPackage m_package;

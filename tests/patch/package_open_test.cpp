@@ -20,36 +20,36 @@ class PackageOpen : public TempFolderTest {
   }
   NolkResult OpenBytes(const Bytes& bytes) { return m_package.Open(Write(bytes)); }
 
-  static PackageSpec Spec(std::uint64_t headerOffset) {
-    PackageSpec spec;
-    spec.prefix = TextBytes("MZ stand-in for the executable image");
-    spec.headerOffset = headerOffset;
-    spec.hashes = {{"0123456789abcdef0123456789abcdef", "39979"}};
-    spec.patches = {{"39979", "40040", PatternBytes(300, 1)}};
-    return spec;
+  static PackageLayoutPlan Plan(std::uint64_t headerOffset) {
+    PackageLayoutPlan plan;
+    plan.prefix = TextBytes("MZ stand-in for the executable image");
+    plan.headerOffset = headerOffset;
+    plan.hashes = {{"0123456789abcdef0123456789abcdef", "39979"}};
+    plan.patches = {{"39979", "40040", PatternBytes(300, 1)}};
+    return plan;
   }
 
   PatchPackage m_package;
 };
 
 TEST_F(PackageOpen, FindsAHeaderAtTheStartOfTheFile) {
-  PackageSpec spec = Spec(0);
-  spec.prefix.clear();
-  ASSERT_EQ(OpenBytes(BuildPackage(spec)), NOLKRESULT_OK);
+  PackageLayoutPlan plan = Plan(0);
+  plan.prefix.clear();
+  ASSERT_EQ(OpenBytes(BuildPackage(plan)), NOLKRESULT_OK);
   EXPECT_TRUE(m_package.IsOpen());
   EXPECT_EQ(m_package.GetHeaderPosition(), 0u);
   EXPECT_EQ(m_package.GetBuild(), "40040");
 }
 
 TEST_F(PackageOpen, FindsAHeaderBehindTheExecutableAtAMultipleOf4096) {
-  ASSERT_EQ(OpenBytes(BuildPackage(Spec(3 * 4096))), NOLKRESULT_OK);
+  ASSERT_EQ(OpenBytes(BuildPackage(Plan(3 * 4096))), NOLKRESULT_OK);
   EXPECT_EQ(m_package.GetHeaderPosition(), 3u * 4096);
   EXPECT_EQ(m_package.GetBuild(), "40040");
   EXPECT_EQ(m_package.FindVersionForBuildHash("0123456789abcdef0123456789abcdef"), "39979");
 }
 
 TEST_F(PackageOpen, IgnoresAHeaderOffTheGrid) {
-  EXPECT_EQ(OpenBytes(BuildPackage(Spec(2 * 4096 + 8))), NOLKRESULT_NOT_SUPPORTED);
+  EXPECT_EQ(OpenBytes(BuildPackage(Plan(2 * 4096 + 8))), NOLKRESULT_NOT_SUPPORTED);
   EXPECT_FALSE(m_package.IsOpen());
   EXPECT_EQ(m_package.GetHeaderPosition(), ~std::uint64_t{0});
   EXPECT_EQ(m_package.GetBuild(), "");
@@ -62,7 +62,7 @@ TEST_F(PackageOpen, FilesWithoutMagicAreNotPackages) {
 }
 
 TEST_F(PackageOpen, MagicWithoutRoomForAWholeHeaderIsNotFound) {
-  Bytes bytes = BuildPackage(Spec(4096));
+  Bytes bytes = BuildPackage(Plan(4096));
   bytes.resize(4096 + 71);
   EXPECT_EQ(OpenBytes(bytes), NOLKRESULT_NOT_SUPPORTED);
 }
@@ -72,21 +72,30 @@ TEST_F(PackageOpen, TheTestProgramItselfCarriesNoPackage) {
 }
 
 TEST_F(PackageOpen, ALengthOtherThanTheHeadersFileSizeIsAFileError) {
-  Bytes extended = BuildPackage(Spec(4096));
+  Bytes extended = BuildPackage(Plan(4096));
   extended.push_back(0);
   EXPECT_EQ(OpenBytes(extended), NOLKRESULT_FILE_ERROR);
   EXPECT_FALSE(m_package.IsOpen());
 
-  Bytes truncated = BuildPackage(Spec(4096));
+  Bytes truncated = BuildPackage(Plan(4096));
   truncated.pop_back();
   EXPECT_EQ(OpenBytes(truncated), NOLKRESULT_FILE_ERROR);
   EXPECT_EQ(m_package.GetBuild(), "");
 }
 
+TEST_F(PackageOpen, AFileOf4GiBOrMoreNeverMatchesTheSizeFieldLarge) {
+  // The size field holds the length modulo 2^32; the file is sparse, so this
+  // costs no disk space where the file system supports holes.
+  const Bytes bytes = BuildPackage(Plan(0));
+  const std::wstring path = Write(bytes);
+  std::filesystem::resize_file(m_root / "patch.exe", (std::uint64_t{1} << 32) + bytes.size());
+  EXPECT_EQ(m_package.Open(path), NOLKRESULT_FILE_ERROR);
+}
+
 TEST_F(PackageOpen, TheFirstMagicOnTheGridDecides) {
   // A stale header at 4,096 in front of the real one at 8,192: the scan
   // stops at the first, whose size does not match.
-  Bytes bytes = BuildPackage(Spec(2 * 4096));
+  Bytes bytes = BuildPackage(Plan(2 * 4096));
   NolkPatch::PackageHeader stale = HeaderOf(bytes, 2 * 4096);
   stale.fileSize = 1;
   PutHeader(bytes, 4096, stale);
@@ -98,18 +107,18 @@ TEST_F(PackageOpen, AMissingFileIsAFileError) {
 }
 
 TEST_F(PackageOpen, AFullWidthBuildFieldReadsBackAs31Characters) {
-  PackageSpec spec = Spec(0);
-  spec.build = std::string(32, '9');
-  ASSERT_EQ(OpenBytes(BuildPackage(spec)), NOLKRESULT_OK);
+  PackageLayoutPlan plan = Plan(0);
+  plan.build = std::string(32, '9');
+  ASSERT_EQ(OpenBytes(BuildPackage(plan)), NOLKRESULT_OK);
   EXPECT_EQ(m_package.GetBuild(), std::string(31, '9'));
 }
 
 TEST_F(PackageOpen, ReopeningReleasesThePreviousPackage) {
-  ASSERT_EQ(OpenBytes(BuildPackage(Spec(0))), NOLKRESULT_OK);
+  ASSERT_EQ(OpenBytes(BuildPackage(Plan(0))), NOLKRESULT_OK);
   const std::filesystem::path other = m_root / "other.exe";
-  PackageSpec spec = Spec(4096);
-  spec.build = "50000";
-  WriteFileBytes(other, BuildPackage(spec));
+  PackageLayoutPlan plan = Plan(4096);
+  plan.build = "50000";
+  WriteFileBytes(other, BuildPackage(plan));
   ASSERT_EQ(m_package.Open(other.wstring()), NOLKRESULT_OK);
   EXPECT_EQ(m_package.GetBuild(), "50000");
   EXPECT_EQ(m_package.GetHeaderPosition(), 4096u);

@@ -57,13 +57,13 @@ void Append(Bytes& bytes, const std::array<std::uint8_t, Size>& record) {
 
 }  // namespace
 
-Bytes BuildPackage(const PackageSpec& spec) {
-  Bytes file = spec.prefix;
+Bytes BuildPackage(const PackageLayoutPlan& plan) {
+  Bytes file = plan.prefix;
   // Lower-case filler never spells the magic, which starts with 'N'.
-  file.resize(spec.headerOffset, 'x');
-  file.resize(spec.headerOffset + kPackageHeaderSize);
+  file.resize(plan.headerOffset, 'x');
+  file.resize(plan.headerOffset + kPackageHeaderSize);
   std::vector<PatchEntry> patchEntries;
-  for (const PatchSpec& patch : spec.patches) {
+  for (const PatchSpec& patch : plan.patches) {
     PatchEntry entry;
     SetTextField(entry.sourceVersion, patch.source);
     SetTextField(entry.targetVersion, patch.target);
@@ -73,10 +73,10 @@ Bytes BuildPackage(const PackageSpec& spec) {
     patchEntries.push_back(entry);
   }
   PackageHeader header;
-  SetTextField(header.build, spec.build);
-  header.buildHashCount = static_cast<std::uint32_t>(spec.hashes.size());
+  SetTextField(header.build, plan.build);
+  header.buildHashCount = static_cast<std::uint32_t>(plan.hashes.size());
   header.buildHashTableOffset = file.size();
-  for (const auto& [hash, version] : spec.hashes) {
+  for (const auto& [hash, version] : plan.hashes) {
     BuildHashEntry entry;
     SetTextField(entry.hash, hash);
     SetTextField(entry.version, version);
@@ -86,13 +86,13 @@ Bytes BuildPackage(const PackageSpec& spec) {
   header.patchTableOffset = file.size();
   for (const PatchEntry& entry : patchEntries) Append(file, EncodePatchEntry(entry));
   header.fileSize = static_cast<std::uint32_t>(file.size());
-  PutHeader(file, spec.headerOffset, header);
+  PutHeader(file, plan.headerOffset, header);
   return file;
 }
 
 PackageHeader HeaderOf(const Bytes& package, std::uint64_t headerOffset) {
-  return DecodePackageHeader(std::span<const std::uint8_t, kPackageHeaderSize>(
-      package.data() + headerOffset, kPackageHeaderSize));
+  return DecodePackageHeader(
+      std::span<const std::uint8_t, kPackageHeaderSize>(package.data() + headerOffset, kPackageHeaderSize));
 }
 
 void PutHeader(Bytes& package, std::uint64_t headerOffset, const PackageHeader& header) {

@@ -24,7 +24,8 @@ Bytes TextBytes(const std::string& text);
 
 // Every file and folder below `root`, as relative paths, except those below
 // `skip` (itself included).
-std::vector<std::string> TreeListing(const std::filesystem::path& root, const std::filesystem::path& skip = {});
+std::vector<std::string> TreeListing(const std::filesystem::path& root,
+                                     const std::filesystem::path& skip = {});
 
 struct PatchSpec {
   std::string source;
@@ -35,7 +36,7 @@ struct PatchSpec {
 // A package laid out as the packager writes it: `prefix` bytes (standing for
 // the executable) padded with filler up to `headerOffset`, the header, the
 // archives, the build-hash table and the patch table.
-struct PackageSpec {
+struct PackageLayoutPlan {
   Bytes prefix;
   std::uint64_t headerOffset = 0;
   std::string build = "40040";
@@ -43,7 +44,7 @@ struct PackageSpec {
   std::vector<PatchSpec> patches;
 };
 
-Bytes BuildPackage(const PackageSpec& spec);
+Bytes BuildPackage(const PackageLayoutPlan& plan);
 // The header of a package built by BuildPackage, and its rewrite in place.
 NolkPatch::PackageHeader HeaderOf(const Bytes& package, std::uint64_t headerOffset);
 void PutHeader(Bytes& package, std::uint64_t headerOffset, const NolkPatch::PackageHeader& header);

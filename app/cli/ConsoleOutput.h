@@ -1,0 +1,40 @@
+// The console's view of a run: message lines on the terminal (information
+// on standard output, warnings and errors on standard error, UTF-8) and,
+// when standard error is a terminal, a progress bar on its last line.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "app/core/Messaging.h"
+#include "app/core/ProgressDisplay.h"
+
+namespace NolkPatch {
+
+class ConsoleOutput final : public MessageTarget, public ProgressDisplay {
+ public:
+  explicit ConsoleOutput(bool drawProgressBar);
+
+  void OnPatchMessage(int level, const std::wstring& text) override;
+  void OnThreadDone() override;
+  void SetRange(int range) override;
+  void SetValue(int value) override;
+
+  // A message box's text, shown on standard error.
+  void ShowBox(const std::wstring& text, const std::wstring& caption);
+  bool RunDone() const { return m_runDone; }
+
+ private:
+  void ClearBar();
+  void DrawBar();
+
+  std::mutex m_mutex;
+  const bool m_drawProgressBar;
+  bool m_barVisible = false;
+  int m_range = 0;
+  int m_value = 0;
+  std::atomic<bool> m_runDone{false};
+};
+
+}  // namespace NolkPatch

@@ -1,0 +1,172 @@
+// korvel-patcher-cli: the patch worker without a window, for launchers,
+// scripts and tests. It takes the window program's command line and makes
+// the same start-up decisions where they apply without a window; the run
+// starts at once in every mode, as there is no Apply button.
+//
+// Exit codes: 0 the run completed ("Patching completed."), 1 aborted or
+// nothing to do, 2 the command line was rejected. "-h" alone prints the
+// usage and exits with 0.
+#include <wx/init.h>
+#include <wx/msgout.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "KernelStandard/PathUtil.h"
+#include "KernelStandard/platform/Platform.h"
+#include "app/cli/ConsoleJobHost.h"
+#include "app/cli/ConsoleOutput.h"
+#include "app/core/CommandLine.h"
+#include "app/core/FatalError.h"
+#include "app/core/Messaging.h"
+#include "app/core/PatchJob.h"
+#include "app/core/ProgressThreads.h"
+#include "app/core/Rights.h"
+#include "app/core/RunDrivers.h"
+#include "patch/PatchEngineCallbacks.h"
+#include "patch/PatchSettings.h"
+#include "resources/MessageText.h"
+
+namespace {
+
+using namespace NolkPatch;
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitAborted = 1;
+constexpr int kExitUsage = 2;
+constexpr int kStartupFailed = 1;
+
+void PrintBox(const std::wstring& text, const std::wstring& caption) {
+  const std::string line = OS::ToUtf8(caption + L": " + text) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+std::vector<wxString> ProgramArguments(int argc, char** argv) {
+  std::vector<wxString> arguments;
+  for (int i = 0; i < argc; ++i) {
+    wxString argument = wxString::FromUTF8(argv[i]);
+    if (argument.empty() && argv[i][0] != '\0') argument = wxString(argv[i], wxConvLibc);
+    arguments.push_back(argument);
+  }
+  return arguments;
+}
+
+bool IsAbsolute(const std::wstring& path) {
+  if (path.empty()) return true;
+  if (path[0] == L'/' || path[0] == L'\\') return true;
+  return path.size() >= 2 && path[1] == L':';
+}
+
+// A folder given relative to where the user started the program keeps
+// pointing there after the program's own folder becomes current.
+void MakeInstallPathAbsolute() {
+  std::wstring& installPath = PatchSettings::Get().InstallPath;
+  if (!IsAbsolute(installPath))
+    installPath = NolkUtil::JoinPath(OS::Current().GetCurrentDirectory(), installPath);
+}
+
+void FindInstallPathIfMissing() {
+  std::wstring& installPath = PatchSettings::Get().InstallPath;
+  const RunDriverHooks& hooks = GetRunDriverHooks();
+  if (installPath.empty() && hooks.findProductInstallPath)
+    installPath = hooks.findProductInstallPath(L"OmbrixSimulator", L"Ombrix");
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"/\\");
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+// The rights step of start-up; false when this instance is to end.
+bool HasRightsOrRelaunched(const std::wstring& programPath, const AppSwitches& switches) {
+  if (switches.adminSwitch) {
+    if (CanWriteInstallation(PatchSettings::Get().InstallPath)) return true;
+    PrintBox(LoadMessageText(132), LoadMessageText(134));
+    return false;
+  }
+  return !RelaunchElevated(programPath, switches, PrintBox);
+}
+
+void ConnectReporting(ConsoleOutput& output) {
+  SetMessageTarget(&output);
+  SetProgressDisplay(&output);
+  SetLogSink(PostPatchMessage);
+  PatchEngineCallbacks callbacks;
+  callbacks.message = PostPatchMessage;
+  SetPatchEngineCallbacks(std::move(callbacks));
+}
+
+void DisconnectReporting() {
+  SetLogSink(nullptr);
+  SetProgressDisplay(nullptr);
+  SetMessageTarget(nullptr);
+}
+
+bool HasOperation() {
+  const PatchSettings& settings = PatchSettings::Get();
+  return settings.DownloadMode() || settings.RepairMode || settings.StandaloneMode();
+}
+
+int RunWorker(ConsoleOutput& output) {
+  ConsoleJobHost host(output);
+  ConsoleJobHost::InstallInterruptHandling();
+  PatchThread worker(host);
+  if (worker.Run() != wxTHREAD_NO_ERROR) {
+    PostPatchMessage(2, L"The patch worker thread could not be started.");
+    return kExitAborted;
+  }
+  worker.Wait();
+  return worker.Succeeded() ? kExitCompleted : kExitAborted;
+}
+
+// The start-up after parsing and the run. An instance that ends at the
+// rights step does not start the on-exit program here: the relaunch has
+// started it already, and a failed write test under --admin starts none.
+int RunPatcher(const AppSwitches& switches) {
+  const std::wstring programPath = OS::Current().ExecutablePath();
+  FindInstallPathIfMissing();
+  MakeInstallPathAbsolute();
+  OS::Current().SetCurrentDirectory(FolderOf(programPath));
+  if (!HasRightsOrRelaunched(programPath, switches)) return kExitAborted;
+
+  ConsoleOutput output(OS::Current().IsTerminal(2));
+  ConnectReporting(output);
+  const RunDriverHooks& hooks = GetRunDriverHooks();
+  if (hooks.locateInstallation) hooks.locateInstallation(programPath);
+  int exitCode = kExitAborted;
+  if (HasOperation()) {
+    exitCode = RunWorker(output);
+  } else {
+    PostPatchMessage(2, L"No valid patch operation was specified. Patching aborted.");
+  }
+  DisconnectReporting();
+  LaunchOnExitProgram(switches);
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  wxInitializer toolkit(argc, argv);
+  if (!toolkit.IsOk() || !OS::Current().StartNetwork()) return kStartupFailed;
+  delete wxMessageOutput::Set(new wxMessageOutputStderr);
+  InstallFatalErrorHandling(PrintBox);
+  InstallProgressAnimationFactory();
+
+  std::vector<wxString> arguments = ProgramArguments(argc, argv);
+  RepairQuotedArguments(arguments);
+  AppSwitches switches;
+  ParseCommandLine(arguments, switches);
+
+  int exitCode = kExitCompleted;
+  if (switches.syntaxError || (switches.helpShown && !HasOperation())) {
+    exitCode = switches.syntaxError ? kExitUsage : kExitCompleted;
+    LaunchOnExitProgram(switches);
+  } else {
+    exitCode = RunPatcher(switches);
+  }
+  DisarmFatalErrorHandling();
+  return exitCode;
+}

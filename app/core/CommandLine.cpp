@@ -1,0 +1,98 @@
+#include "app/core/CommandLine.h"
+
+#include <wx/cmdline.h>
+#include <wx/textfile.h>
+
+#include "KernelStandard/TextConvert.h"
+#include "KernelStandard/platform/Platform.h"
+#include "app/core/OptionTable.h"
+#include "patch/PatchSettings.h"
+#include "resources/MessageText.h"
+
+namespace NolkPatch {
+namespace {
+
+constexpr int kTextServerListFailed = 136;
+
+std::string ToNarrowText(const wxString& text) {
+  return NolkUtil::ToNarrow(text.ToStdWstring());
+}
+
+// wxCmdLineParser wants a mutable wchar_t* array; the strings live in `storage`.
+std::vector<wchar_t*> ArgumentPointers(std::vector<std::wstring>& storage) {
+  std::vector<wchar_t*> pointers;
+  pointers.reserve(storage.size() + 1);
+  for (std::wstring& argument : storage) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Appends every line of the list file except the last one. The file name
+// goes through the platform's path resolution (separators, case matching).
+bool ReadServerList(const wxString& fileName, std::vector<std::wstring>& servers) {
+  const std::string nativePath = OS::Current().NativePath(fileName.ToStdWstring());
+  wxTextFile file;
+  if (!file.Open(wxString::FromUTF8(nativePath), *wxConvCurrent)) return false;
+  const std::size_t lineCount = file.GetLineCount();
+  std::size_t appended = 0;
+  for (std::size_t line = 0; line + 1 < lineCount; ++line) {
+    servers.push_back(file.GetLine(line).ToStdWstring());
+    ++appended;
+  }
+  return appended > 0;
+}
+
+void ReadOptionsBeforeParameterCheck(const wxCmdLineParser& parser, AppSwitches& switches,
+                                     PatchSettings& settings) {
+  wxString value;
+  switches.onExitGiven = parser.Found("onexit", &value);
+  if (switches.onExitGiven) switches.onExitCommand = value.ToStdWstring();
+  if (parser.Found("final", &value)) settings.SetFinalVersion(ToNarrowText(value));
+  settings.RepairMode = parser.Found("repair");
+}
+
+void ReadServerOptions(const wxCmdLineParser& parser, PatchSettings& settings) {
+  wxString value;
+  if (parser.Found("server", &value)) settings.PatchServers.push_back(value.ToStdWstring());
+  if (parser.Found("list", &value) && !ReadServerList(value, settings.PatchServers)) {
+    LogSinkReport(2, LoadMessageText(kTextServerListFailed) + value.ToStdWstring());
+  }
+  if (!settings.PatchServers.empty()) settings.SetDownloadMode(true);
+}
+
+}  // namespace
+
+void RepairQuotedArguments(std::vector<wxString>& arguments) {
+  for (wxString& argument : arguments) {
+    if (argument.length() >= 2 && argument.EndsWith(wxT("\\\""))) argument.RemoveLast();
+  }
+}
+
+bool ParseCommandLine(int argc, const wxString* argv, AppSwitches& switches) {
+  std::vector<std::wstring> storage;
+  for (int i = 0; i < argc; ++i) storage.push_back(argv[i].ToStdWstring());
+  if (storage.empty()) storage.emplace_back();  // the parser skips argv[0]
+  std::vector<wchar_t*> pointers = ArgumentPointers(storage);
+
+  OptionTable table;
+  wxCmdLineParser parser(table.Entries(), static_cast<int>(storage.size()), pointers.data());
+  switches.syntaxError = parser.Parse(true) != 0;
+  if (switches.syntaxError) return false;
+  switches.helpShown = parser.Found("h");
+  if (switches.helpShown) parser.Usage();
+
+  PatchSettings& settings = PatchSettings::Get();
+  ReadOptionsBeforeParameterCheck(parser, switches, settings);
+  if (parser.GetParamCount() < 2) return false;
+  settings.SetCurrentVersion(ToNarrowText(parser.GetParam(0)));
+  settings.InstallPath = NolkUtil::ToWide(ToNarrowText(parser.GetParam(1)));
+  ReadServerOptions(parser, settings);
+  switches.adminSwitch = parser.Found("admin");
+  return true;
+}
+
+bool ParseCommandLine(const std::vector<wxString>& arguments, AppSwitches& switches) {
+  return ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), switches);
+}
+
+}  // namespace NolkPatch

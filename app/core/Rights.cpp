@@ -1,0 +1,116 @@
+#include "app/core/Rights.h"
+
+#include "KernelStandard/FileUtil.h"
+#include "KernelStandard/Log.h"
+#include "KernelStandard/PathUtil.h"
+#include "KernelStandard/TextConvert.h"
+#include "KernelStandard/platform/Platform.h"
+#include "KernelStandard/platform/RegistryStore.h"
+#include "patch/PatchSettings.h"
+#include "resources/MessageText.h"
+#include "stream/NolkDataBufferFile.h"
+
+namespace NolkPatch {
+namespace {
+
+constexpr wchar_t kKorvelKey[] = L"Software\\Korvel";
+constexpr int kTextNeedsAdmin = 132;
+constexpr int kCaptionNeedsAdmin = 134;
+constexpr int kTextProcessFailed = 138;
+constexpr int kOnExitWaitMs = 1000;
+// pkexec's exit codes when the user dismissed the dialog or was not authorised.
+constexpr int kElevationDismissed = 126;
+constexpr int kElevationRefused = 127;
+
+bool CanWriteRegistry() {
+  OS::RegistryStore& store = OS::RegistryStore::Default();
+  store.CreateKey(kKorvelKey);
+  return store.CanWrite(kKorvelKey);
+}
+
+std::wstring TemporaryFolder() {
+  std::string temp;
+  if (OS::Current().GetEnvironment("TEMP", temp)) return OS::FromUtf8(temp);
+  return OS::Current().SystemTempFolder();
+}
+
+bool CanOpenMainExecutable(const std::wstring& folder) {
+  const std::wstring executable = NolkUtil::JoinPath(folder, L"bin/Ombrix.exe");
+  if (!OS::Current().Exists(executable)) return true;
+  NolkDataBufferFile file(executable, NolkDataBufferFile::WriteUpdate);
+  return file.IsOpen();
+}
+
+// The relaunch string is 8-bit text; each argument is widened back and
+// handed to the system as UTF-8.
+std::vector<std::string> NativeArguments(const std::string& commandLine) {
+  std::vector<std::string> arguments = OS::SplitCommandLine(commandLine);
+  for (std::string& argument : arguments) argument = OS::ToUtf8(NolkUtil::ToWide(argument));
+  return arguments;
+}
+
+// Starts the program through pkexec and waits for it; false when pkexec is
+// missing, cannot be started, or the elevation was refused.
+bool RunElevated(const std::wstring& programPath, const std::string& arguments) {
+  std::string pkexec;
+  if (!OS::Current().FindProgram("pkexec", pkexec)) return false;
+  std::vector<std::string> argv{pkexec, OS::ToUtf8(programPath)};
+  for (std::string& argument : NativeArguments(arguments)) argv.push_back(std::move(argument));
+  int pid = -1;
+  if (!OS::Current().SpawnDetached(argv, pid)) return false;
+  int exitCode = 0;
+  if (!OS::Current().WaitProcess(pid, -1, exitCode)) return true;
+  return exitCode != kElevationDismissed && exitCode != kElevationRefused;
+}
+
+}  // namespace
+
+bool CanWriteInstallation(const std::wstring& folder) {
+  if (!CanWriteRegistry()) return false;
+  if (!NolkUtil::MakeDirectory(TemporaryFolder())) return false;
+  return CanOpenMainExecutable(folder);
+}
+
+std::string BuildRelaunchArguments() {
+  const PatchSettings& settings = PatchSettings::Get();
+  std::string arguments = "--admin ";
+  if (settings.RepairMode) arguments += "--repair ";
+  if (!settings.PatchServers.empty()) {
+    arguments += "--server=\"";
+    for (std::size_t i = 0; i < settings.PatchServers.size(); ++i) {
+      if (i > 0) arguments += ";";
+      arguments += NolkUtil::ToNarrow(settings.PatchServers[i]);
+    }
+    arguments += "\" ";
+  }
+  arguments += "--final=" + settings.FinalVersion() + " " + settings.CurrentVersion() + " \"" +
+               NolkUtil::ToNarrow(settings.InstallPath) + "\"";
+  return arguments;
+}
+
+bool RelaunchElevated(const std::wstring& programPath, const AppSwitches& switches,
+                      const MessageBoxFunction& messageBox) {
+  if (CanWriteInstallation(PatchSettings::Get().InstallPath)) return false;
+  const std::string arguments = BuildRelaunchArguments();
+  LogPrint("parm: %s", arguments.c_str());
+  if (!RunElevated(programPath, arguments) && messageBox) {
+    messageBox(LoadMessageText(kTextNeedsAdmin), LoadMessageText(kCaptionNeedsAdmin));
+  }
+  LaunchOnExitProgram(switches);
+  return true;
+}
+
+void LaunchOnExitProgram(const AppSwitches& switches) {
+  if (!switches.onExitGiven || switches.onExitCommand.empty()) return;
+  const std::vector<std::string> argv = OS::SplitCommandLine(OS::ToUtf8(switches.onExitCommand));
+  int pid = -1;
+  if (argv.empty() || !OS::Current().SpawnDetached(argv, pid)) {
+    const int error = argv.empty() ? static_cast<int>(OS::ERROR_INVALID_PARAMETER) : OS::GetLastError();
+    LogPrint("%s%d\n", OS::ToUtf8(LoadMessageText(kTextProcessFailed)).c_str(), error);
+    return;
+  }
+  int exitCode = 0;
+  OS::Current().WaitProcess(pid, kOnExitWaitMs, exitCode);
+}
+
+}  // namespace NolkPatch
