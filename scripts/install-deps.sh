@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo need.
+# Installs the Debian packages that building, testing and the demo need, or
+# the packages named as arguments instead (the benchmarks' reference tools).
 # Safe to run again: packages already present are left alone.
 set -euo pipefail
 
-packages=(
+default_packages=(
   build-essential cmake ninja-build pkg-config clang-format clang
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev libzstd-dev libcurl4-openssl-dev libasio-dev libssl-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
   xvfb xauth imagemagick
 )
+if [ $# -gt 0 ]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do
