@@ -95,8 +95,8 @@ TEST_F(ArchiveSafety, ANameBlockLongerThanTheLongestNameIsRefused) {
   const Bytes first =
       ArchiveBuilder().RawNameBlock(NolkPatch::EncodeNameBlock(std::u16string(32767, u'a'))).Get();
   const Bytes second = ArchiveBuilder().RawNameBlock(TextBytes("xx")).Get();
-  Bytes archive(first.begin(), first.begin() + 4);  // format version
-  archive.insert(archive.end(), {2, 0, 0, 0});      // two blocks
+  Bytes archive(first.begin(), first.begin() + 4);                 // format version
+  for (std::uint8_t byte : {2, 0, 0, 0}) archive.push_back(byte);  // two blocks
   archive.insert(archive.end(), first.begin() + 8, first.end());
   archive.insert(archive.end(), second.begin() + 8, second.end());
   ExpectRefused(archive, L"aaaa");
