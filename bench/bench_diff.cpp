@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "KernelStandard/platform/Platform.h"
+#include "bench/BenchSupport.h"
 #include "tools/diff/ZstdDiff.h"
 
 namespace {
@@ -162,22 +163,8 @@ Pair RandomPair() {
 
 // --- Running tools ----------------------------------------------------------
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Runs a program to its end, its output discarded; false unless it exits 0.
-bool Run(const std::vector<std::string>& argv) {
-  OS::Platform& platform = OS::Current();
-  OS::SpawnedProcess child;
-  if (!platform.SpawnWithPipe(argv, child)) return false;
-  char buffer[4096];
-  while (platform.ReadPipe(child.outputFd, buffer, sizeof buffer) > 0) {
-  }
-  platform.ClosePipe(child.outputFd);
-  int exitCode = -1;
-  return platform.WaitProcess(child.pid, -1, exitCode) && exitCode == 0;
-}
+using BenchSupport::Run;
+using BenchSupport::SecondsSince;
 
 std::optional<double> TimedRun(const std::vector<std::string>& argv) {
   const auto start = std::chrono::steady_clock::now();

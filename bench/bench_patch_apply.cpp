@@ -25,6 +25,7 @@
 
 #include "KernelStandard/TextConvert.h"
 #include "KernelStandard/platform/Platform.h"
+#include "bench/BenchSupport.h"
 #include "patch/ArchiveEntryName.h"
 #include "patch/PatchArchive.h"
 #include "patch/PatchEngine.h"
@@ -65,22 +66,8 @@ std::wstring Wide(const fs::path& path) {
   return NolkUtil::ToWide(path.string());
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Runs a program to its end, its output discarded; false unless it exits 0.
-bool Run(const std::vector<std::string>& argv) {
-  OS::Platform& platform = OS::Current();
-  OS::SpawnedProcess child;
-  if (!platform.SpawnWithPipe(argv, child)) return false;
-  char buffer[4096];
-  while (platform.ReadPipe(child.outputFd, buffer, sizeof buffer) > 0) {
-  }
-  platform.ClosePipe(child.outputFd);
-  int exitCode = -1;
-  return platform.WaitProcess(child.pid, -1, exitCode) && exitCode == 0;
-}
+using BenchSupport::Run;
+using BenchSupport::SecondsSince;
 
 // --- Test data ---------------------------------------------------------------
 
