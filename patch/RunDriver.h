@@ -1,0 +1,34 @@
+// The standalone and download runs of the patch worker: disk check, the
+// chain of patches from the installed version to the final one, each patch
+// brought to a temporary archive, unpacked, applied all or nothing, and the
+// asset database rebuilt at the end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace NolkPatch {
+
+// The folder the temporary archive and unpack folders go to: "TEMP" when
+// set, else the system temporary folder.
+std::wstring TemporaryRoot();
+
+// Free bytes available to this user on the volume of `folder`; false for an
+// empty folder text or a failed query.
+bool GetFreeBytes(const std::wstring& folder, std::uint64_t& bytes);
+// Posts 241; false when the temporary or installation volume has fewer than
+// `requiredMegabytes` MiB free. A free space that cannot be read on either
+// volume posts 242 and passes.
+bool CheckDiskSpace(unsigned requiredMegabytes);
+
+// Walks the package's chain from CurrentVersion to FinalVersion.
+bool RunStandalone();
+// Extracts the patch for CurrentVersion from the package and applies it.
+bool RunOnePatchFromPackage();
+
+// Result of UnpackAndApply.
+enum UnpackResult : int { kUnpackApplied = 0, kUnpackNoTempFolder = 2, kUnpackFailed = 10 };
+// Unpacks the archive into a fresh temporary folder and applies it.
+int UnpackAndApply(const std::wstring& archivePath);
+
+}  // namespace NolkPatch
