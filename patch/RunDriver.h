@@ -12,6 +12,9 @@ namespace NolkPatch {
 // The folder the temporary archive and unpack folders go to: "TEMP" when
 // set, else the system temporary folder.
 std::wstring TemporaryRoot();
+// Creates a fresh folder under the temporary root (MakeTempFileName, then
+// MakeDirectory, which also creates the root). False when it cannot be made.
+bool MakeTemporaryFolder(std::wstring& folder);
 
 // Free bytes available to this user on the volume of `folder`; false for an
 // empty folder text or a failed query.
@@ -30,5 +33,8 @@ bool RunOnePatchFromPackage();
 enum UnpackResult : int { kUnpackApplied = 0, kUnpackNoTempFolder = 2, kUnpackFailed = 10 };
 // Unpacks the archive into a fresh temporary folder and applies it.
 int UnpackAndApply(const std::wstring& archivePath);
+// Minutes of the unpack progress animation for an archive of this size:
+// twice its size in MiB, truncated, capped to the signed 32-bit range.
+int UnpackAnimationMinutes(std::uint64_t archiveBytes);
 
 }  // namespace NolkPatch

@@ -11,3 +11,5 @@ for b in build/bench/bench_*; do
   echo "== $(basename "$b")"
   "$b"
 done
+echo "== standalone run (1 GiB installation)"
+bash bench/standalone_run.sh build

@@ -1,10 +1,162 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the project and shows the console
-# patcher's usage. The standalone patch demonstration follows once the run
-# drivers are in.
+# The demonstration: installs the dependencies, builds the project, creates a
+# sample Ombrix installation (build 39979, a few hundred files in nested
+# folders, registered in a registry store of its own), builds two later
+# versions (40040 and 40100) with the archive builder, packages a standalone
+# patch carrying the chain of both patches, runs it with the console front
+# end, and checks the installation against the newest version tree. When a
+# display is present and the window program is built, a second copy of the
+# installation is patched in the window (press "Apply Update" there).
+#
+# Everything is written under build/demo (or $KORVEL_DEMO_DIR); the build
+# folder is $KORVEL_BUILD_DIR (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 
-bash scripts/install-deps.sh
-bash scripts/build.sh
-build/app/cli/korvel-patcher-cli -h
+build=${KORVEL_BUILD_DIR:-build}
+if [ "${KORVEL_DEMO_SKIP_BUILD:-0}" != 1 ]; then
+  bash scripts/install-deps.sh
+  bash scripts/build.sh "$build"
+fi
+build=$(cd "$build" && pwd)
+demo=${KORVEL_DEMO_DIR:-$build/demo}
+
+say() { printf '\n== %s\n' "$*"; }
+
+tool() {
+  local found
+  found=$(find "$build" -name "$1" -type f -perm -u+x -not -path '*/demo/*' | head -n 1)
+  [ -n "$found" ] || { echo "demo: $1 was not built" >&2; exit 1; }
+  echo "$found"
+}
+
+make_patch=$(tool korvel-make-patch)
+package=$(tool korvel-package)
+cli=$(tool korvel-patcher-cli)
+vpatch=$(tool vpatchl-w32.exe)
+util=$(tool OmbrixUtil.exe)
+
+# A file of about `size` bytes: a text header naming it, then random bytes,
+# so every file (and every launcher build) differs.
+write_file() {
+  local path=$1 size=$2 tag=$3
+  mkdir -p "$(dirname "$path")"
+  {
+    printf 'Ombrix asset %s (%s)\n' "${path##*/}" "$tag"
+    head -c "$size" /dev/urandom
+  } >"$path"
+}
+
+# Version 39979: the launcher, the game's tools and data in nested folders.
+make_base_tree() {
+  local tree=$1 i j
+  write_file "$tree/bin/Launcher.exe" 200000 launcher-39979
+  write_file "$tree/bin/Ombrix.exe" 600000 game-39979
+  cp "$vpatch" "$tree/bin/vpatchl-w32.exe"
+  cp "$util" "$tree/bin/OmbrixUtil.exe"
+  for i in $(seq 1 12); do
+    for j in $(seq 1 15); do write_file "$tree/data/textures/set$i/tex$j.dds" $((4000 + i * 700 + j * 31)) "tex-$i-$j"; done
+  done
+  for i in $(seq 1 6); do
+    for j in $(seq 1 10); do write_file "$tree/data/maps/region$i/sector$j.map" $((9000 + j * 113)) "map-$i-$j"; done
+  done
+  for i in $(seq 1 40); do write_file "$tree/data/scripts/script$i.lua" $((800 + i * 17)) "lua-$i"; done
+  write_file "$tree/data/sound/music/theme.ogg" 1500000 theme
+  write_file "$tree/readme.txt" 2000 readme
+}
+
+# Appends a few bytes to a file and rewrites some in its middle: a change the
+# archive builder ships as a diff.
+edit_file() {
+  local path=$1 seed=$2
+  printf 'patched by %s\n' "$seed" >>"$path"
+  printf '%s' "$seed" | dd of="$path" bs=1 seek=100 conv=notrunc status=none
+}
+
+# A later version: a new launcher, about a tenth of the files changed, some
+# new files, some removed.
+make_next_tree() {
+  local from=$1 tree=$2 version=$3 i
+  rm -rf "$tree"
+  cp -a "$from" "$tree"
+  write_file "$tree/bin/Launcher.exe" 200000 "launcher-$version"
+  edit_file "$tree/bin/Ombrix.exe" "game-$version"
+  for i in $(seq 1 3 12); do edit_file "$tree/data/textures/set$i/tex2.dds" "$version-$i"; done
+  for i in $(seq 1 2 6); do edit_file "$tree/data/maps/region$i/sector3.map" "$version-$i"; done
+  for i in $(seq 1 5); do edit_file "$tree/data/scripts/script$((i * 7)).lua" "$version-$i"; done
+  for i in $(seq 1 8); do write_file "$tree/data/expansion$version/part$i.pak" $((20000 + i * 999)) "pak-$version-$i"; done
+  rm -f "$tree/data/textures/set4/tex$((version % 7 + 1)).dds" "$tree/data/scripts/script$((version % 5 + 2)).lua"
+}
+
+write_registry() {
+  local store=$1 install=$2
+  cat >"$store" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvel\\Products\\OmbrixSimulator\\Ombrix Simulator]
+"ProductClass"="Ombrix"
+"ProductInstallPath"="$install"
+EOF
+}
+
+# Compares an installation with a version tree; the patcher's own traces
+# (the rebuilt asset database index) are not part of the version.
+same_as_tree() {
+  diff -r -x assets.odx "$1" "$2" >/dev/null
+}
+
+say "Creating the sample installation and two later versions in $demo"
+rm -rf "$demo"
+mkdir -p "$demo/versions" "$demo/patches" "$demo/temp"
+make_base_tree "$demo/versions/39979"
+make_next_tree "$demo/versions/39979" "$demo/versions/40040" 40040
+make_next_tree "$demo/versions/40040" "$demo/versions/40100" 40100
+echo "$(find "$demo/versions/39979" -type f | wc -l) files in build 39979"
+
+say "Building the patch archives"
+"$make_patch" --old "$demo/versions/39979" --new "$demo/versions/40040" --out "$demo/patches/39979_to_40040.zip"
+"$make_patch" --old "$demo/versions/40040" --new "$demo/versions/40100" --out "$demo/patches/40040_to_40100.zip"
+ls -l "$demo/patches"
+
+say "Packaging the standalone patch OmbrixPatch-40100"
+hash1=$("$package" --hash-of "$demo/versions/39979/bin/Launcher.exe")
+hash2=$("$package" --hash-of "$demo/versions/40040/bin/Launcher.exe")
+make_standalone() {
+  "$package" --patcher "$1" --out "$2" --final 40100 \
+    --build "$hash1=39979" --build "$hash2=40040" \
+    --patch "39979:40040:$demo/patches/39979_to_40040.zip" \
+    --patch "40040:40100:$demo/patches/40040_to_40100.zip"
+}
+make_standalone "$cli" "$demo/OmbrixPatch-40100"
+
+say "Patching the installation with the console front end"
+cp -a "$demo/versions/39979" "$demo/install"
+write_registry "$demo/registry.reg" "$demo/install"
+status=0
+KORVEL_REGISTRY="$demo/registry.reg" TEMP="$demo/temp" "$demo/OmbrixPatch-40100" || status=$?
+echo "exit code: $status"
+
+result=0
+if [ "$status" -eq 0 ] && same_as_tree "$demo/install" "$demo/versions/40100"; then
+  say "OK: the installation now equals build 40100 byte for byte"
+else
+  say "FAILED: the installation does not equal build 40100"
+  diff -rq -x assets.odx "$demo/install" "$demo/versions/40100" | head -n 20 || true
+  result=1
+fi
+
+window=$(find "$build" -name korvel-patcher -type f -perm -u+x -not -path '*/demo/*' | head -n 1)
+if [ -n "${DISPLAY:-}" ] && [ -n "$window" ]; then
+  say "Patching a second copy in the window: press \"Apply Update\", then \"Exit\""
+  make_standalone "$window" "$demo/OmbrixPatch-40100-window"
+  cp -a "$demo/versions/39979" "$demo/install-window"
+  write_registry "$demo/registry-window.reg" "$demo/install-window"
+  KORVEL_REGISTRY="$demo/registry-window.reg" TEMP="$demo/temp" "$demo/OmbrixPatch-40100-window" || true
+  if same_as_tree "$demo/install-window" "$demo/versions/40100"; then
+    say "OK: the window patched its copy to build 40100"
+  else
+    say "The window's copy is not at build 40100 (was Apply pressed?)"
+  fi
+fi
+exit "$result"

@@ -6,7 +6,9 @@
 //
 // Calls on streams and descriptors match a rule's path through the path the
 // stream or descriptor was opened with; MoveFile and CopyFile match either
-// path; spawns match the program and its arguments joined by blanks.
+// path; spawns match the program and its arguments joined by blanks; named
+// objects match their name. A matched Sleep returns at once (tests use that
+// to run waiting loops without waiting).
 #pragma once
 
 #include <map>
@@ -79,6 +81,13 @@ class FaultInjectingPlatform final : public Platform {
   void DebugOutput(const std::string& text) override;
   bool RedirectStdoutToPipe(const std::wstring& pipeName) override;
   bool WriteStdout(const void* data, std::size_t length) override;
+  void Sleep(std::uint32_t milliseconds) override;
+
+  std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name, bool initialOwner,
+                                               bool& existed) override;
+  std::unique_ptr<SharedMemory> CreateSharedMemory(const std::string& name, std::size_t size,
+                                                   bool& existed) override;
+  std::unique_ptr<SharedMemory> OpenSharedMemory(const std::string& name) override;
 
   bool FindProgram(const std::string& name, std::string& path) override;
   bool StartNetwork() override;

@@ -383,6 +383,30 @@ bool FaultInjectingPlatform::WriteStdout(const void* data, std::size_t length) {
   return !Match("WriteStdout", std::string(), nullptr) && m_inner.WriteStdout(data, length);
 }
 
+void FaultInjectingPlatform::Sleep(std::uint32_t milliseconds) {
+  if (Match("Sleep", std::string(), nullptr)) return;
+  m_inner.Sleep(milliseconds);
+}
+
+std::unique_ptr<NamedMutex> FaultInjectingPlatform::CreateNamedMutex(const std::string& name,
+                                                                     bool initialOwner, bool& existed) {
+  existed = false;
+  if (Match("CreateNamedMutex", name, nullptr)) return nullptr;
+  return m_inner.CreateNamedMutex(name, initialOwner, existed);
+}
+
+std::unique_ptr<SharedMemory> FaultInjectingPlatform::CreateSharedMemory(const std::string& name,
+                                                                         std::size_t size, bool& existed) {
+  existed = false;
+  if (Match("CreateSharedMemory", name, nullptr)) return nullptr;
+  return m_inner.CreateSharedMemory(name, size, existed);
+}
+
+std::unique_ptr<SharedMemory> FaultInjectingPlatform::OpenSharedMemory(const std::string& name) {
+  if (Match("OpenSharedMemory", name, nullptr)) return nullptr;
+  return m_inner.OpenSharedMemory(name);
+}
+
 bool FaultInjectingPlatform::FindProgram(const std::string& name, std::string& path) {
   return !Match("FindProgram", name, nullptr) && m_inner.FindProgram(name, path);
 }

@@ -11,11 +11,13 @@
 // given, so creating a new file below an existing folder works too.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace OS {
@@ -38,6 +40,7 @@ enum SystemError : int {
   ERROR_DISK_FULL = 112,
   ERROR_DIR_NOT_EMPTY = 145,
   ERROR_ALREADY_EXISTS = 183,
+  ERROR_INVALID_HANDLE = 6,
   ERROR_GEN_FAILURE = 31,
 };
 
@@ -63,6 +66,29 @@ struct DirEntry {
 struct SpawnedProcess {
   int pid = -1;
   int outputFd = -1;  // -1 when the child was started without a pipe
+};
+
+// A handle to a mutex that processes share by name. Ownership belongs to
+// the locking thread and is recursive, as with Windows mutexes. A lock whose
+// holder died while holding it is handed to the next waiter (Windows calls
+// that an abandoned mutex). Destroying the handle releases the locks taken
+// through it and closes it; the mutex itself vanishes with its last handle.
+class NamedMutex {
+ public:
+  virtual ~NamedMutex() = default;
+  // Waits up to timeoutMs (-1: no limit, 0: just try); true when acquired.
+  virtual bool Lock(int timeoutMs) = 0;
+  virtual void Unlock() = 0;
+};
+
+// A view of a block of memory that processes share by name. Destroying it
+// unmaps the view and closes the handle; the block vanishes with its last
+// handle, so a block whose holders all died starts afresh.
+class SharedMemory {
+ public:
+  virtual ~SharedMemory() = default;
+  virtual std::uint8_t* Data() = 0;
+  virtual std::size_t Size() const = 0;
 };
 
 enum class OpenMode {
@@ -154,6 +180,43 @@ class Platform {
   // Only pipes that already exist and have a reader are used.
   virtual bool RedirectStdoutToPipe(const std::wstring& pipeName) = 0;
   virtual bool WriteStdout(const void* data, std::size_t length) = 0;
+
+  // Pauses the calling thread.
+  virtual void Sleep(std::uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
+  // --- Named objects shared between processes --------------------------------
+  // Names are free text (they may contain '/', '\' and ':'); mutexes and
+  // shared memory blocks have separate name spaces. Both calls create the
+  // object or open the existing one and set `existed` accordingly; an
+  // existing object also leaves ERROR_ALREADY_EXISTS as the last error, as
+  // on Windows. A new mutex created with initialOwner is returned locked by
+  // the calling thread; an existing one is never locked by the call. A new
+  // block of shared memory is zero-filled. Null on failure.
+  virtual std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name, bool initialOwner,
+                                                       bool& existed) {
+    (void)name;
+    (void)initialOwner;
+    existed = false;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  virtual std::unique_ptr<SharedMemory> CreateSharedMemory(const std::string& name, std::size_t size,
+                                                           bool& existed) {
+    (void)name;
+    (void)size;
+    existed = false;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  // Opens an existing block (the view covers all of it); null with
+  // ERROR_FILE_NOT_FOUND when there is none.
+  virtual std::unique_ptr<SharedMemory> OpenSharedMemory(const std::string& name) {
+    (void)name;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
 
   // --- Programs, network, terminal ----------------------------------------
   // Finds a program by name along PATH (a name with a separator is taken as

@@ -10,11 +10,13 @@
 #include <wx/msgout.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/platform/Platform.h"
+#include "app/cli/ConsoleInstallLocator.h"
 #include "app/cli/ConsoleJobHost.h"
 #include "app/cli/ConsoleOutput.h"
 #include "app/core/CommandLine.h"
@@ -24,6 +26,8 @@
 #include "app/core/ProgressThreads.h"
 #include "app/core/Rights.h"
 #include "app/core/RunDrivers.h"
+#include "app/core/StandardRunDrivers.h"
+#include "app/core/StartupSteps.h"
 #include "patch/PatchEngineCallbacks.h"
 #include "patch/PatchSettings.h"
 #include "resources/MessageText.h"
@@ -43,52 +47,6 @@ void PrintBox(const std::wstring& text, const std::wstring& caption) {
   std::fflush(stderr);
 }
 
-std::vector<wxString> ProgramArguments(int argc, char** argv) {
-  std::vector<wxString> arguments;
-  for (int i = 0; i < argc; ++i) {
-    wxString argument = wxString::FromUTF8(argv[i]);
-    if (argument.empty() && argv[i][0] != '\0') argument = wxString(argv[i], wxConvLibc);
-    arguments.push_back(argument);
-  }
-  return arguments;
-}
-
-bool IsAbsolute(const std::wstring& path) {
-  if (path.empty()) return true;
-  if (path[0] == L'/' || path[0] == L'\\') return true;
-  return path.size() >= 2 && path[1] == L':';
-}
-
-// A folder given relative to where the user started the program keeps
-// pointing there after the program's own folder becomes current.
-void MakeInstallPathAbsolute() {
-  std::wstring& installPath = PatchSettings::Get().InstallPath;
-  if (!IsAbsolute(installPath))
-    installPath = NolkUtil::JoinPath(OS::Current().GetCurrentDirectory(), installPath);
-}
-
-void FindInstallPathIfMissing() {
-  std::wstring& installPath = PatchSettings::Get().InstallPath;
-  const RunDriverHooks& hooks = GetRunDriverHooks();
-  if (installPath.empty() && hooks.findProductInstallPath)
-    installPath = hooks.findProductInstallPath(L"OmbrixSimulator", L"Ombrix");
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t separator = path.find_last_of(L"/\\");
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
-}
-
-// The rights step of start-up; false when this instance is to end.
-bool HasRightsOrRelaunched(const std::wstring& programPath, const AppSwitches& switches) {
-  if (switches.adminSwitch) {
-    if (CanWriteInstallation(PatchSettings::Get().InstallPath)) return true;
-    PrintBox(LoadMessageText(132), LoadMessageText(134));
-    return false;
-  }
-  return !RelaunchElevated(programPath, switches, PrintBox);
-}
-
 void ConnectReporting(ConsoleOutput& output) {
   SetMessageTarget(&output);
   SetProgressDisplay(&output);
@@ -104,9 +62,10 @@ void DisconnectReporting() {
   SetMessageTarget(nullptr);
 }
 
-bool HasOperation() {
-  const PatchSettings& settings = PatchSettings::Get();
-  return settings.DownloadMode() || settings.RepairMode || settings.StandaloneMode();
+// The folder the command line named is what the console offers when the
+// discovery asks for the game (there is no file dialog).
+void OfferCommandLineFolder(bool givenOnCommandLine, ConsoleInstallLocator& locator) {
+  if (givenOnCommandLine) locator.OfferFolder(PatchSettings::Get().InstallPath);
 }
 
 int RunWorker(ConsoleOutput& output) {
@@ -124,12 +83,14 @@ int RunWorker(ConsoleOutput& output) {
 // The start-up after parsing and the run. An instance that ends at the
 // rights step does not start the on-exit program here: the relaunch has
 // started it already, and a failed write test under --admin starts none.
-int RunPatcher(const AppSwitches& switches) {
+int RunPatcher(const AppSwitches& switches, ConsoleInstallLocator& locator) {
   const std::wstring programPath = OS::Current().ExecutablePath();
+  const bool installPathGiven = !PatchSettings::Get().InstallPath.empty();
   FindInstallPathIfMissing();
   MakeInstallPathAbsolute();
+  OfferCommandLineFolder(installPathGiven, locator);
   OS::Current().SetCurrentDirectory(FolderOf(programPath));
-  if (!HasRightsOrRelaunched(programPath, switches)) return kExitAborted;
+  if (!HasRightsOrRelaunched(programPath, switches, PrintBox)) return kExitAborted;
 
   ConsoleOutput output(OS::Current().IsTerminal(2));
   ConnectReporting(output);
@@ -154,6 +115,8 @@ int main(int argc, char** argv) {
   delete wxMessageOutput::Set(new wxMessageOutputStderr);
   InstallFatalErrorHandling(PrintBox);
   InstallProgressAnimationFactory();
+  const auto locator = std::make_shared<ConsoleInstallLocator>();
+  InstallStandardRunDrivers(locator);
 
   std::vector<wxString> arguments = ProgramArguments(argc, argv);
   RepairQuotedArguments(arguments);
@@ -165,7 +128,7 @@ int main(int argc, char** argv) {
     exitCode = switches.syntaxError ? kExitUsage : kExitCompleted;
     LaunchOnExitProgram(switches);
   } else {
-    exitCode = RunPatcher(switches);
+    exitCode = RunPatcher(switches, *locator);
   }
   DisarmFatalErrorHandling();
   return exitCode;

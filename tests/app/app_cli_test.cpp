@@ -55,6 +55,8 @@ TEST_F(CliTest, RejectedCommandLineExitsWithUsageCode) {
 
 // This build registers no download driver: the run must say so and fail.
 TEST_F(CliTest, DownloadWithoutDriverAbortsWithAReason) {
+  // An existing installation, so the files-in-use check before the driver passes.
+  std::filesystem::create_directories(m_folder / "game");
   const CliResult result = RunCli("--server=ftp://127.0.0.1 100 '" + (m_folder / "game").string() + "'");
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("download patch driver missing"), std::string::npos) << result.err;

@@ -57,6 +57,14 @@ class PosixPlatform final : public Platform {
   void DebugOutput(const std::string& text) override;
   bool RedirectStdoutToPipe(const std::wstring& pipeName) override;
   bool WriteStdout(const void* data, std::size_t length) override;
+  void Sleep(std::uint32_t milliseconds) override;
+
+  // Named objects (PosixNamedObjects.cpp).
+  std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name, bool initialOwner,
+                                               bool& existed) override;
+  std::unique_ptr<SharedMemory> CreateSharedMemory(const std::string& name, std::size_t size,
+                                                   bool& existed) override;
+  std::unique_ptr<SharedMemory> OpenSharedMemory(const std::string& name) override;
 
   bool FindProgram(const std::string& name, std::string& path) override;
   bool StartNetwork() override;

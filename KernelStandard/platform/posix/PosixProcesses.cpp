@@ -91,6 +91,12 @@ void SleepMs(int milliseconds) {
 
 }  // namespace
 
+void PosixPlatform::Sleep(std::uint32_t milliseconds) {
+  timespec pause{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
 // A relative program path is resolved against the parent's current
 // directory, also when the child starts in another folder.
 bool PosixPlatform::Spawn(const std::vector<std::string>& argv, int outputFd, bool newSession, int& pid,

@@ -1,0 +1,181 @@
+#include "app/core/InstallDiscovery.h"
+
+#include "KernelStandard/FileUtil.h"
+#include "KernelStandard/PathUtil.h"
+#include "KernelStandard/TextConvert.h"
+#include "KernelStandard/platform/RegistryStore.h"
+#include "app/core/Messaging.h"
+#include "patch/BuildHash.h"
+#include "patch/EngineFileOps.h"
+#include "patch/PatchPackage.h"
+#include "patch/PatchSettings.h"
+#include "resources/MessageText.h"
+
+namespace NolkPatch {
+namespace {
+
+constexpr wchar_t kProductsKey[] = L"SOFTWARE\\Korvel\\Products";
+constexpr wchar_t kProductKey[] = L"OmbrixSimulator";
+constexpr wchar_t kProductClass[] = L"Ombrix";
+constexpr wchar_t kClassValue[] = L"ProductClass";
+constexpr wchar_t kInstallPathValue[] = L"ProductInstallPath";
+constexpr wchar_t kMarkerFile[] = L"bin/launcher.exe";
+
+constexpr int kLevelInfo = 0;
+constexpr int kLevelError = 2;
+constexpr int kTextPackageUnreadable = 181;
+constexpr int kTextVersionUnknown = 183;
+constexpr int kTextNotApplicable = 184;
+constexpr int kTextBuildHash = 185;
+constexpr int kTextAlreadyCurrent = 186;
+constexpr int kTextReady = 187;
+constexpr int kTextCurrentVersion = 188;
+constexpr int kTextTargetVersion = 189;
+constexpr wchar_t kTextRequestingUser[] =
+    L"Unable to determine Ombrix installation path. Requesting user to specify installation location.\n";
+constexpr wchar_t kTextUserCancelled[] =
+    L"Unable to determine installation location. Aborted patching at user's request.";
+
+// A value that is missing, or is not a string, reads as empty.
+std::wstring ReadString(const OS::RegistryStore& store, const std::wstring& key, const wchar_t* name) {
+  std::wstring value;
+  if (!store.GetString(key, name, value)) value.clear();
+  return value;
+}
+
+bool ClassMatches(const std::wstring& productClass, const std::wstring& wanted) {
+  return wanted.empty() || OS::RegistryNamesEqual(productClass, wanted);
+}
+
+// The folder part of a chosen file, up to and including its last separator;
+// empty when the path has none.
+std::wstring FolderOfChosenFile(const std::wstring& file) {
+  const std::size_t separator = file.find_last_of(L"/\\");
+  return separator == std::wstring::npos ? std::wstring() : file.substr(0, separator + 1);
+}
+
+bool IsSeparator(wchar_t c) {
+  return c == L'\\' || c == L'/';
+}
+
+// A user who picks bin\Ombrix.exe means the installation root: a folder
+// whose last component is "bin" (exact case) is replaced by its parent,
+// which again ends with a separator. Only the whole component counts, so a
+// folder such as "Robin\" is kept.
+std::wstring InstallRootOfFolder(const std::wstring& folder) {
+  constexpr std::size_t kBinWithSeparator = 4;
+  if (folder.size() < kBinWithSeparator || !IsSeparator(folder.back())) return folder;
+  const std::size_t start = folder.size() - kBinWithSeparator;
+  if (folder.compare(start, 3, L"bin") != 0) return folder;
+  if (start > 0 && !IsSeparator(folder[start - 1])) return folder;
+  return folder.substr(0, start);
+}
+
+bool IdentifyBuild(const std::wstring& folder, std::string& hash) {
+  return IsInstallFolder(folder) && ComputeBuildHash(folder, hash) && !hash.empty();
+}
+
+// Finds a folder whose build can be identified: the candidate first, then
+// the front end's choices. False when the user cancelled.
+bool FindIdentifiableFolder(std::wstring candidate, bool userRequested, InstallLocatorFrontEnd& frontEnd,
+                            std::string& hash) {
+  for (;;) {
+    if (!candidate.empty()) {
+      if (IdentifyBuild(candidate, hash)) return true;
+      PostPatchMessage(kLevelError, LoadMessageText(kTextVersionUnknown));
+    } else if (!userRequested) {
+      PostPatchMessage(kLevelError, kTextRequestingUser);
+    }
+    const std::wstring chosen = frontEnd.ChooseGameProgram();
+    if (chosen.empty()) {
+      PostPatchMessage(kLevelError, kTextUserCancelled);
+      return false;
+    }
+    candidate = InstallRootOfFolder(FolderOfChosenFile(chosen));
+    PatchSettings::Get().InstallPath = candidate;
+  }
+}
+
+void PostFilled(int level, int id, const std::string& value) {
+  PostPatchMessage(level, FillIn(LoadMessageText(id), L"%s", NolkUtil::ToWide(value)));
+}
+
+void EnterStandaloneMode(const std::string& installedVersion, const std::string& finalVersion) {
+  PatchSettings& settings = PatchSettings::Get();
+  settings.SetCurrentVersion(installedVersion);
+  settings.SetTargetVersion(std::string());
+  settings.SetFinalVersion(finalVersion);
+  settings.RepairMode = false;
+  settings.SetStandaloneMode(true);
+}
+
+void AnnounceReady(InstallLocatorFrontEnd& frontEnd) {
+  const PatchSettings& settings = PatchSettings::Get();
+  PostPatchMessage(kLevelInfo, LoadMessageText(kTextReady));
+  frontEnd.EnableApply();
+  if (!settings.CurrentVersion().empty())
+    PostFilled(kLevelInfo, kTextCurrentVersion, settings.CurrentVersion());
+  if (!settings.FinalVersion().empty()) PostFilled(kLevelInfo, kTextTargetVersion, settings.FinalVersion());
+  PostPatchMessage(kLevelInfo, std::wstring());
+}
+
+// Matches the identified build against the package's tables.
+bool PackageApplies(const std::string& hash, InstallLocatorFrontEnd& frontEnd) {
+  PatchPackage& package = PatchPackage::Instance();
+  const std::string installedVersion = package.FindVersionForBuildHash(hash);
+  if (installedVersion.empty()) {
+    PostPatchMessage(kLevelError, LoadMessageText(kTextNotApplicable));
+    PostFilled(kLevelInfo, kTextBuildHash, hash);
+    return false;
+  }
+  const std::string finalVersion = package.GetBuild();
+  if (finalVersion == installedVersion) {
+    PostPatchMessage(kLevelError, LoadMessageText(kTextAlreadyCurrent));
+    return false;
+  }
+  EnterStandaloneMode(installedVersion, finalVersion);
+  AnnounceReady(frontEnd);
+  return true;
+}
+
+}  // namespace
+
+std::wstring FindProductInstallPath(const std::wstring& productKey, const std::wstring& productClass) {
+  if (productKey.empty()) return std::wstring();
+  const OS::RegistryStore& store = OS::RegistryStore::Default();
+  const std::wstring productPath = std::wstring(kProductsKey) + L"\\" + productKey;
+  // The product key is opened with full access, as the installer's lookup
+  // always has: a process that may not write the store finds nothing.
+  if (!store.KeyExists(kProductsKey) || !store.CanWrite(productPath)) return std::wstring();
+  std::wstring result;
+  for (const std::wstring& subkey : store.EnumSubkeys(productPath)) {
+    const std::wstring subkeyPath = productPath + L"\\" + subkey;
+    if (!ClassMatches(ReadString(store, subkeyPath, kClassValue), productClass)) continue;
+    std::wstring installPath = ReadString(store, subkeyPath, kInstallPathValue);
+    if (!installPath.empty()) result = std::move(installPath);
+  }
+  return result;
+}
+
+bool IsInstallFolder(const std::wstring& folder) {
+  if (folder.empty()) return false;
+  return NolkUtil::FileExists(NolkUtil::NormalizeSeparators(NolkUtil::JoinPath(folder, kMarkerFile)));
+}
+
+bool LocateInstallation(const std::wstring& programPath, bool userRequested,
+                        InstallLocatorFrontEnd& frontEnd) {
+  const NolkResult opened = PatchPackage::Instance().Open(programPath);
+  if (opened == NOLKRESULT_NOT_SUPPORTED) return false;
+  if (opened != NOLKRESULT_OK) {
+    PostPatchMessage(kLevelError, LoadMessageText(kTextPackageUnreadable));
+    return false;
+  }
+  frontEnd.EnableBrowse();
+  const std::wstring candidate =
+      userRequested ? std::wstring() : FindProductInstallPath(kProductKey, kProductClass);
+  std::string hash;
+  if (!FindIdentifiableFolder(candidate, userRequested, frontEnd, hash)) return false;
+  return PackageApplies(hash, frontEnd);
+}
+
+}  // namespace NolkPatch

@@ -1,0 +1,19 @@
+// Registers the program's own implementations behind the patch worker's
+// hooks (RunDrivers.h): the asset-database check and release, the disk
+// check, the standalone run, the registry lookup of the installation and
+// the installation discovery. The download and repair runs are not part of
+// this build yet; their hooks are left as they are.
+#pragma once
+
+#include <memory>
+
+#include "app/core/InstallDiscovery.h"
+
+namespace NolkPatch {
+
+// `locator` is the front end the discovery asks when the registry gives no
+// usable folder (the console's, or the window's file dialog). Without one
+// the discovery answers every such question as cancelled.
+void InstallStandardRunDrivers(std::shared_ptr<InstallLocatorFrontEnd> locator = nullptr);
+
+}  // namespace NolkPatch
