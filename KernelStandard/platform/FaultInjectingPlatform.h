@@ -98,6 +98,7 @@ class FaultInjectingPlatform final : public Platform {
   void RestoreFatalSignalDefaults() override;
   bool WriteCrashFile(const char* nativePath, const void* data, std::size_t length) override;
   [[noreturn]] void ExitImmediately(int exitCode) override;
+  [[noreturn]] void KillSelf() override;
 
  private:
   // Counts the call and finds the rule that fires for it; a firing rule

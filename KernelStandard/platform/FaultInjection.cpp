@@ -52,6 +52,7 @@ bool ApplyField(const std::string& key, const std::string& value, FaultRule& rul
   if (key == "skip") return ParseNumber(value, rule.skip) && rule.skip >= 0;
   if (key == "count") return ParseNumber(value, rule.count) && rule.count >= -1;
   if (key == "error") return ParseNumber(value, rule.error);
+  if (key == "kill") return ParseNumber(value, rule.kill);
   if (key == "value") {
     std::uint64_t number = 0;
     if (!ParseNumber(value, number)) return false;
@@ -126,6 +127,7 @@ bool FaultInjectingPlatform::Match(const std::string& operation, const std::stri
     }
   }
   if (firing == nullptr) return false;
+  if (firing->kill != 0) m_inner.KillSelf();
   if (firing->value && reportedValue != nullptr) {
     *reportedValue = firing->value;
     return true;
@@ -415,19 +417,25 @@ bool FaultInjectingPlatform::StartNetwork() {
   return !Match("StartNetwork", std::string(), nullptr) && m_inner.StartNetwork();
 }
 
-bool FaultInjectingPlatform::IsTerminal(int fd) { return m_inner.IsTerminal(fd); }
+bool FaultInjectingPlatform::IsTerminal(int fd) {
+  return m_inner.IsTerminal(fd);
+}
 
 bool FaultInjectingPlatform::InstallInterruptHandler(void (*handler)()) {
   return m_inner.InstallInterruptHandler(handler);
 }
 
-bool FaultInjectingPlatform::DebuggerAttached() { return m_inner.DebuggerAttached(); }
+bool FaultInjectingPlatform::DebuggerAttached() {
+  return m_inner.DebuggerAttached();
+}
 
 bool FaultInjectingPlatform::InstallFatalSignalHandler(FatalSignalHandler handler) {
   return m_inner.InstallFatalSignalHandler(handler);
 }
 
-void FaultInjectingPlatform::RestoreFatalSignalDefaults() { m_inner.RestoreFatalSignalDefaults(); }
+void FaultInjectingPlatform::RestoreFatalSignalDefaults() {
+  m_inner.RestoreFatalSignalDefaults();
+}
 
 // Called from a signal handler: no rule matching (it takes a lock).
 bool FaultInjectingPlatform::WriteCrashFile(const char* nativePath, const void* data, std::size_t length) {
@@ -437,6 +445,11 @@ bool FaultInjectingPlatform::WriteCrashFile(const char* nativePath, const void* 
 void FaultInjectingPlatform::ExitImmediately(int exitCode) {
   m_inner.ExitImmediately(exitCode);
   std::_Exit(exitCode);  // not reached: the inner platform ends the process
+}
+
+void FaultInjectingPlatform::KillSelf() {
+  m_inner.KillSelf();
+  std::abort();  // not reached: the inner platform ends the process
 }
 
 // --- Installation helpers ----------------------------------------------------

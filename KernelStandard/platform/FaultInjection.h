@@ -13,7 +13,9 @@
 //   KORVEL_FAULTS="MoveFile:skip=1:count=1:error=5:path=.pbk;GetFreeBytes:value=4293918720"
 // Each rule is "Operation" followed by ":key=value" fields; rules are
 // separated by ';'. Fields: path, skip (default 0), count (default
-// unlimited), error (default 31), value.
+// unlimited), error (default 31), value, kill (kill=1: instead of failing,
+// the process is killed there as by an outside SIGKILL, for tests of the
+// recovery after an interrupted run).
 #pragma once
 
 #include <cstdint>
@@ -33,6 +35,7 @@ struct FaultRule {
   int count = -1;            // failures to inject; -1 is unlimited
   int error = ERROR_GEN_FAILURE;
   std::optional<std::uint64_t> value;  // GetFreeBytes: report this instead
+  int kill = 0;                        // non-zero: the process is killed at this call
   int seen = 0;                        // matching calls so far
 };
 
@@ -61,8 +64,7 @@ class ScopedFaults {
 
 // Creates an injector over `inner` with the given rules (used for
 // KORVEL_FAULTS at start-up and by ScopedFaults).
-std::unique_ptr<FaultInjectingPlatform> MakeFaultInjector(Platform& inner,
-                                                          std::vector<FaultRule> rules);
+std::unique_ptr<FaultInjectingPlatform> MakeFaultInjector(Platform& inner, std::vector<FaultRule> rules);
 Platform& AsPlatform(FaultInjectingPlatform& injector);
 
 }  // namespace OS

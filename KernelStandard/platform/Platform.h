@@ -265,6 +265,9 @@ class Platform {
   }
   // Ends the process at once with the exit code, running no clean-up.
   [[noreturn]] virtual void ExitImmediately(int exitCode) { std::_Exit(exitCode); }
+  // Ends the process as an outside kill would (SIGKILL on POSIX): no
+  // handler, no clean-up, no flushing.
+  [[noreturn]] virtual void KillSelf() { std::abort(); }
 };
 
 // The platform in use. The first call creates the native backend, wrapped in

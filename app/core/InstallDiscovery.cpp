@@ -1,12 +1,14 @@
 #include "app/core/InstallDiscovery.h"
 
 #include "KernelStandard/FileUtil.h"
+#include "KernelStandard/Md5.h"
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/TextConvert.h"
 #include "KernelStandard/platform/RegistryStore.h"
 #include "app/core/Messaging.h"
 #include "patch/BuildHash.h"
 #include "patch/EngineFileOps.h"
+#include "patch/EnginePaths.h"
 #include "patch/PatchPackage.h"
 #include "patch/PatchSettings.h"
 #include "resources/MessageText.h"
@@ -76,8 +78,9 @@ bool IdentifyBuild(const std::wstring& folder, std::string& hash) {
 }
 
 // Finds a folder whose build can be identified: the candidate first, then
-// the front end's choices. False when the user cancelled.
-bool FindIdentifiableFolder(std::wstring candidate, bool userRequested, InstallLocatorFrontEnd& frontEnd,
+// the front end's choices; `candidate` ends as the folder identified. False
+// when the user cancelled.
+bool FindIdentifiableFolder(std::wstring& candidate, bool userRequested, InstallLocatorFrontEnd& frontEnd,
                             std::string& hash) {
   for (;;) {
     if (!candidate.empty()) {
@@ -119,6 +122,17 @@ void AnnounceReady(InstallLocatorFrontEnd& frontEnd) {
   PostPatchMessage(kLevelInfo, std::wstring());
 }
 
+// A run killed part way may have replaced the launcher already and left the
+// old one beside it as a backup; the next run first puts every backup back,
+// so the build installed is the backup's. A backup whose build the package
+// does not know is not taken for one.
+std::string BuildHashBeforeInterruptedRun(const std::wstring& folder, const std::string& hash) {
+  const std::wstring backup = BackupPathOf(LauncherPath(folder));
+  std::string backupHash;
+  if (!NolkUtil::FileExists(backup) || !NolkUtil::Md5OfFile(backup, backupHash)) return hash;
+  return PatchPackage::Instance().FindVersionForBuildHash(backupHash).empty() ? hash : backupHash;
+}
+
 // Matches the identified build against the package's tables.
 bool PackageApplies(const std::string& hash, InstallLocatorFrontEnd& frontEnd) {
   PatchPackage& package = PatchPackage::Instance();
@@ -136,6 +150,16 @@ bool PackageApplies(const std::string& hash, InstallLocatorFrontEnd& frontEnd) {
   EnterStandaloneMode(installedVersion, finalVersion);
   AnnounceReady(frontEnd);
   return true;
+}
+
+// At start-up the folder examined is the one the run will patch:
+// InstallPath, which start-up filled from the command line or from the
+// registry. Examining the registered folder while the command line names
+// another would match the package against one installation and then patch
+// a different one.
+std::wstring StartupCandidate() {
+  const std::wstring& installPath = PatchSettings::Get().InstallPath;
+  return installPath.empty() ? FindProductInstallPath(kProductKey, kProductClass) : installPath;
 }
 
 }  // namespace
@@ -171,11 +195,10 @@ bool LocateInstallation(const std::wstring& programPath, bool userRequested,
     return false;
   }
   frontEnd.EnableBrowse();
-  const std::wstring candidate =
-      userRequested ? std::wstring() : FindProductInstallPath(kProductKey, kProductClass);
+  std::wstring candidate = userRequested ? std::wstring() : StartupCandidate();
   std::string hash;
   if (!FindIdentifiableFolder(candidate, userRequested, frontEnd, hash)) return false;
-  return PackageApplies(hash, frontEnd);
+  return PackageApplies(BuildHashBeforeInterruptedRun(candidate, hash), frontEnd);
 }
 
 }  // namespace NolkPatch

@@ -13,8 +13,10 @@ using PlatformTest::WriteText;
 
 TEST(PlatformFaultRulesTest, ParsesFieldsAndDefaults) {
   const auto rules = OS::ParseFaultRules(
-      "MoveFile:skip=1:count=1:error=5:path=.pbk; GetFreeBytes:value=4293918720 ;WriteStream");
+      "MoveFile:skip=1:count=1:error=5:path=.pbk; GetFreeBytes:value=4293918720 ;WriteStream:kill=1");
   ASSERT_EQ(rules.size(), 3u);
+  EXPECT_EQ(rules[0].kill, 0);
+  EXPECT_EQ(rules[2].kill, 1);
   EXPECT_EQ(rules[0].operation, "MoveFile");
   EXPECT_EQ(rules[0].skip, 1);
   EXPECT_EQ(rules[0].count, 1);

@@ -93,7 +93,6 @@ class LocateTest : public app_test::SettingsTest {
 TEST_F(LocateTest, RegisteredInstallationThatTheChainCoversIsReady) {
   Register("game");
   PatchSettings& settings = PatchSettings::Get();
-  settings.InstallPath = L"/given/on/the/command/line";
   settings.RepairMode = true;
   settings.SetDownloadMode(true);
   settings.SetTargetVersion("stale");
@@ -108,11 +107,43 @@ TEST_F(LocateTest, RegisteredInstallationThatTheChainCoversIsReady) {
   EXPECT_FALSE(settings.RepairMode);
   EXPECT_TRUE(settings.StandaloneMode());
   EXPECT_FALSE(settings.DownloadMode());
-  // At start-up the registry only identifies the build; the folder stays.
-  EXPECT_EQ(settings.InstallPath, L"/given/on/the/command/line");
+  // At start-up the registry only identifies the build; start-up itself
+  // fills the folder.
+  EXPECT_EQ(settings.InstallPath, L"");
   EXPECT_EQ(m_frontEnd.browseEnabled, 1);
   EXPECT_EQ(m_frontEnd.applyEnabled, 1);
   EXPECT_TRUE(m_frontEnd.pathsWhenAsked.empty());
+}
+
+// The package is matched against the folder the run will patch: the one
+// named on the command line wins over a registered one of another build.
+TEST_F(LocateTest, FolderFromTheCommandLineIsTheOneExamined) {
+  Register("foreign");
+  PatchSettings& settings = PatchSettings::Get();
+  settings.InstallPath = Folder("game");
+  ASSERT_TRUE(Locate(false));
+  EXPECT_EQ(settings.CurrentVersion(), "100");
+  EXPECT_EQ(settings.InstallPath, Folder("game"));
+  EXPECT_TRUE(m_frontEnd.pathsWhenAsked.empty());
+
+  settings.InstallPath = Folder("current");
+  EXPECT_FALSE(Locate(false));
+  EXPECT_EQ(Posted().back(), (Event{2, L"The installed build does not require this patch."}));
+}
+
+// A run killed after it replaced the launcher leaves the old one as a
+// backup; the installation is identified by that backup's build, which the
+// next run restores. A backup of no known build is ignored.
+TEST_F(LocateTest, LauncherBackupOfAnInterruptedRunIdentifiesTheBuild) {
+  m_folder.WriteFile("current/bin/Launcher.exe.pbk", "launcher of build 100");
+  Register("current");
+  ASSERT_TRUE(Locate(false));
+  EXPECT_EQ(PatchSettings::Get().CurrentVersion(), "100");
+
+  m_folder.WriteFile("game/bin/Launcher.exe.pbk", "a stray file of no known build");
+  Register("game");
+  ASSERT_TRUE(Locate(false));
+  EXPECT_EQ(PatchSettings::Get().CurrentVersion(), "100");
 }
 
 TEST_F(LocateTest, ProgramWithoutPackageSaysNothing) {

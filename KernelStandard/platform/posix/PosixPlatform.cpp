@@ -318,13 +318,17 @@ bool PosixPlatform::FindProgram(const std::string& name, std::string& path) {
   return FailWith(ERROR_FILE_NOT_FOUND);
 }
 
-bool PosixPlatform::StartNetwork() { return true; }
+bool PosixPlatform::StartNetwork() {
+  return true;
+}
 
-bool PosixPlatform::IsTerminal(int fd) { return ::isatty(fd) == 1; }
+bool PosixPlatform::IsTerminal(int fd) {
+  return ::isatty(fd) == 1;
+}
 
 bool PosixPlatform::InstallInterruptHandler(void (*handler)()) {
   g_interruptHandler = handler;
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnInterruptSignal;
   sigemptyset(&action.sa_mask);
   return ::sigaction(SIGINT, &action, nullptr) == 0 || FailFromErrno();
@@ -344,7 +348,7 @@ bool PosixPlatform::DebuggerAttached() {
 bool PosixPlatform::InstallFatalSignalHandler(FatalSignalHandler handler) {
   g_fatalSignalHandler = handler;
   if (!UseAlternateSignalStack()) return FailFromErrno();
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_sigaction = OnFatalSignal;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
@@ -366,6 +370,13 @@ bool PosixPlatform::WriteCrashFile(const char* nativePath, const void* data, std
   return ::close(fd) == 0 && written;
 }
 
-void PosixPlatform::ExitImmediately(int exitCode) { ::_exit(exitCode); }
+void PosixPlatform::ExitImmediately(int exitCode) {
+  ::_exit(exitCode);
+}
+
+void PosixPlatform::KillSelf() {
+  ::kill(::getpid(), SIGKILL);
+  ::_exit(137);  // not reached: SIGKILL cannot be caught
+}
 
 }  // namespace OS

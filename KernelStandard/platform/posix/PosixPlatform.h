@@ -75,6 +75,7 @@ class PosixPlatform final : public Platform {
   void RestoreFatalSignalDefaults() override;
   bool WriteCrashFile(const char* nativePath, const void* data, std::size_t length) override;
   [[noreturn]] void ExitImmediately(int exitCode) override;
+  [[noreturn]] void KillSelf() override;
 
  private:
   bool Spawn(const std::vector<std::string>& argv, int outputFd, bool newSession, int& pid,
