@@ -1,11 +1,14 @@
 #include "patch/DiffStep.h"
 
+#include <set>
+
 #include "KernelStandard/FileUtil.h"
 #include "KernelStandard/Md5.h"
 #include "KernelStandard/TextConvert.h"
 #include "patch/EngineFileOps.h"
 #include "patch/EnginePaths.h"
 #include "patch/PatchEngineCallbacks.h"
+#include "patch/PrecomputedDigest.h"
 
 namespace NolkPatch {
 namespace {
@@ -39,9 +42,10 @@ void ReportAlreadyPatched(const PatchedEntryPlan& plan) {
   PostEngineMessage(LEVEL_WARNING, L"Existing file appears to have been patched already: " + plan.target);
 }
 
-PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& entry) {
+PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& entry,
+                            PrecomputedDigest& digests) {
   std::string digest;
-  if (!NolkUtil::Md5OfFile(plan.target, digest)) {
+  if (!digests.DigestOf(plan.target, digest)) {
     PostEngineMessage(LEVEL_ERROR, L"Failed to compute the checksum for existing file: " + plan.target);
     return PRECHECK_FAILED;
   }
@@ -59,8 +63,11 @@ PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& e
 // The game changes its archives in place, so a converter entry is not held
 // to the old checksum. One that already has the new checksum is done,
 // though: rebuilding it again would fail and roll the whole patch back.
-PreCheck CheckConverterFile(const PatchedEntryPlan& plan, const FileListEntry& entry) {
-  if (!FileHasChecksum(plan.target, entry.newChecksum)) return PRECHECK_PATCH;
+PreCheck CheckConverterFile(const PatchedEntryPlan& plan, const FileListEntry& entry,
+                            PrecomputedDigest& digests) {
+  std::string digest;
+  if (!digests.DigestOf(plan.target, digest) || digest != NolkUtil::ToNarrow(entry.newChecksum))
+    return PRECHECK_PATCH;
   ReportAlreadyPatched(plan);
   return PRECHECK_ALREADY_PATCHED;
 }
@@ -85,12 +92,56 @@ bool EnsureTargetFolder(const PatchedEntryPlan& plan) {
   return false;
 }
 
-bool RunEntryTool(const PatchedEntryPlan& plan, const FileListEntry& entry) {
-  int exitCode = -1;
-  if (!RunTool(plan.tool, exitCode)) {
+// What the step carries from entry to entry.
+struct PatchedStepState {
+  const std::wstring& installFolder;
+  const std::wstring& patchFolder;
+  std::vector<BackupRecord>& patched;
+  DiskForcer* forcer;
+  PrecomputedDigest digests;
+  // The installed file of the entry after the current one; empty for the
+  // last entry.
+  std::wstring nextTarget;
+  // Keys (PathKey) of the files that entries after the current one name.
+  std::multiset<std::wstring> namedLater;
+};
+
+std::multiset<std::wstring> TargetKeys(const std::wstring& installFolder,
+                                       const std::vector<FileListEntry>& entries) {
+  std::multiset<std::wstring> keys;
+  for (const FileListEntry& entry : entries) keys.insert(PathKey(InstallFilePath(installFolder, entry.path)));
+  return keys;
+}
+
+// A rebuilt file that a later entry names again may still be moved, so it
+// is forced only at the commit (CommitToDisk.h).
+void QueueRebuiltFile(const PatchedEntryPlan& plan, PatchedStepState& state) {
+  if (state.forcer == nullptr) return;
+  if (state.namedLater.count(PathKey(plan.target)) != 0) {
+    state.forcer->AddAtFinish(plan.target);
+  } else {
+    state.forcer->Add(plan.target);
+  }
+}
+
+// The next entry's file is hashed while the tool runs: the tool is our own
+// diff tool, which touches only the names that begin with the target (see
+// HashableWhileRebuilding). The converter is the game's program, so
+// nothing runs beside it.
+void HashNextWhileToolRuns(const PatchedEntryPlan& plan, PatchedStepState& state) {
+  if (plan.converter || state.nextTarget.empty() || !HashableWhileRebuilding(state.nextTarget, plan.target))
+    return;
+  state.digests.Compute(state.nextTarget);
+}
+
+bool RunEntryTool(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
+  RunningTool tool;
+  if (!StartTool(plan.tool, tool)) {
     PostEngineMessage(LEVEL_INFO, L"Failed patch command: " + CommandLineOf(plan.tool));
     return false;
   }
+  HashNextWhileToolRuns(plan, state);
+  const int exitCode = FinishTool(tool);
   if (exitCode != 0) {
     PostEngineMessage(LEVEL_ERROR, ToolExitMessage(exitCode, plan.converter, entry.path));
     return false;
@@ -104,14 +155,23 @@ bool VerifyResult(const PatchedEntryPlan& plan, const FileListEntry& entry) {
   return false;
 }
 
-bool PatchEntry(const std::wstring& installFolder, const std::wstring& patchFolder,
-                const FileListEntry& entry, std::vector<BackupRecord>& patched) {
-  const PatchedEntryPlan plan = PlanPatchedEntry(installFolder, patchFolder, entry);
-  const PreCheck check = plan.converter ? CheckConverterFile(plan, entry) : CheckInstalledFile(plan, entry);
+// Backup, tool and check; a confirmed result is queued to be forced to the
+// disk before the commit.
+bool Rebuild(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
+  if (!MakeBackup(plan, state.patched) || !EnsureTargetFolder(plan) || !RunEntryTool(plan, entry, state) ||
+      !VerifyResult(plan, entry))
+    return false;
+  QueueRebuiltFile(plan, state);
+  return true;
+}
+
+bool PatchEntry(const FileListEntry& entry, PatchedStepState& state) {
+  const PatchedEntryPlan plan = PlanPatchedEntry(state.installFolder, state.patchFolder, entry);
+  const PreCheck check = plan.converter ? CheckConverterFile(plan, entry, state.digests)
+                                        : CheckInstalledFile(plan, entry, state.digests);
   if (check == PRECHECK_ALREADY_PATCHED) return true;
   if (check == PRECHECK_FAILED) return false;
-  return MakeBackup(plan, patched) && EnsureTargetFolder(plan) && RunEntryTool(plan, entry) &&
-         VerifyResult(plan, entry);
+  return Rebuild(plan, entry, state);
 }
 
 }  // namespace
@@ -154,10 +214,16 @@ std::wstring ToolExitMessage(int exitCode, bool converter, const std::wstring& e
 }
 
 bool RunPatchedStep(const std::wstring& installFolder, const std::wstring& patchFolder,
-                    const std::vector<FileListEntry>& entries, std::vector<BackupRecord>& patched) {
-  for (const FileListEntry& entry : entries) {
+                    const std::vector<FileListEntry>& entries, std::vector<BackupRecord>& patched,
+                    DiskForcer* forcer) {
+  PatchedStepState state{
+      installFolder, patchFolder, patched, forcer, {}, {}, TargetKeys(installFolder, entries)};
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!EngineStepAllowed()) return false;
-    if (!PatchEntry(installFolder, patchFolder, entry, patched)) return false;
+    state.namedLater.erase(state.namedLater.find(PathKey(InstallFilePath(installFolder, entries[i].path))));
+    const bool last = i + 1 == entries.size();
+    state.nextTarget = last ? std::wstring() : InstallFilePath(installFolder, entries[i + 1].path);
+    if (!PatchEntry(entries[i], state)) return false;
   }
   return true;
 }

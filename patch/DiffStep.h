@@ -12,6 +12,10 @@
 // run. After a tool reports success the result must have the list's
 // new checksum, so a tool that writes a wrong file cannot go unnoticed.
 //
+// While an entry's diff tool runs, the next entry's file is hashed ahead
+// (PrecomputedDigest.h), so the check before it costs no waiting; every
+// decision is still made in list order, entry by entry.
+//
 // The step stops at the first failing entry. Every (file, backup) pair it
 // made is recorded; the run's finishing step drops or restores them.
 #pragma once
@@ -20,13 +24,17 @@
 #include <vector>
 
 #include "patch/BackupRecord.h"
+#include "patch/CommitToDisk.h"
 #include "patch/ExternalTool.h"
 #include "patch/FileList.h"
 
 namespace NolkPatch {
 
+// Every rebuilt file whose checksum is confirmed is queued on `forcer`
+// when one is given (CommitToDisk.h).
 bool RunPatchedStep(const std::wstring& installFolder, const std::wstring& patchFolder,
-                    const std::vector<FileListEntry>& entries, std::vector<BackupRecord>& patched);
+                    const std::vector<FileListEntry>& entries, std::vector<BackupRecord>& patched,
+                    DiskForcer* forcer = nullptr);
 
 // The first ".va" of the file name is at its very end (case-sensitive).
 bool HasConverterName(const std::wstring& fileName);

@@ -49,6 +49,15 @@ bool FileHasChecksum(const std::wstring& path, const std::wstring& expected) {
   return NolkUtil::Md5OfFile(path, digest) && digest == NolkUtil::ToNarrow(expected);
 }
 
+std::wstring PathKey(const std::wstring& path) {
+  std::wstring key = path;
+  for (wchar_t& c : key) {
+    if (c == L'/') c = L'\\';
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return key;
+}
+
 std::wstring FillIn(std::wstring pattern, const std::wstring& token, const std::wstring& value) {
   const std::size_t position = pattern.find(token);
   if (position != std::wstring::npos) pattern.replace(position, token.size(), value);

@@ -22,6 +22,11 @@ bool EnsureFolder(const std::wstring& folder, std::vector<std::wstring>* created
 // lower-case hexadecimal digits, compared as exact text).
 bool FileHasChecksum(const std::wstring& path, const std::wstring& expected);
 
+// The path as the file system of an installation compares it: ASCII
+// letters in lower case and every separator as '\'. Two paths with the same
+// key may name the same file.
+std::wstring PathKey(const std::wstring& path);
+
 // `pattern` with its first occurrence of `token` (for example "%s")
 // replaced by `value`.
 std::wstring FillIn(std::wstring pattern, const std::wstring& token, const std::wstring& value);

@@ -38,15 +38,30 @@ std::wstring CommandLineOf(const ToolInvocation& invocation) {
 
 bool RunTool(const ToolInvocation& invocation, int& exitCode) {
   exitCode = -1;
+  RunningTool tool;
+  if (!StartTool(invocation, tool)) return false;
+  exitCode = FinishTool(tool);
+  return true;
+}
+
+bool StartTool(const ToolInvocation& invocation, RunningTool& tool) {
   OS::SpawnedProcess child;
   if (!OS::Current().SpawnInFolder(NativeArguments(invocation), invocation.folder, child)) {
     LogPrint("RunTool> the tool could not be started, err %d", OS::GetLastError());
     return false;
   }
-  DrainOutput(child.outputFd);
-  int code = -1;
-  if (OS::Current().WaitProcess(child.pid, -1, code)) exitCode = code;
+  tool.pid = child.pid;
+  tool.outputFd = child.outputFd;
   return true;
+}
+
+int FinishTool(RunningTool& tool) {
+  DrainOutput(tool.outputFd);
+  tool.outputFd = -1;
+  int code = -1;
+  if (tool.pid < 0 || !OS::Current().WaitProcess(tool.pid, -1, code)) code = -1;
+  tool.pid = -1;
+  return code;
 }
 
 }  // namespace NolkPatch

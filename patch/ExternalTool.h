@@ -20,8 +20,22 @@ struct ToolInvocation {
 // one blank, each path after one blank in double quotes.
 std::wstring CommandLineOf(const ToolInvocation& invocation);
 
+// A started tool, until FinishTool has waited for it.
+struct RunningTool {
+  int pid = -1;
+  int outputFd = -1;
+};
+
 // Starts the tool and waits for it. False when it cannot be started; the
 // exit code is -1 when the process could not be waited for.
 bool RunTool(const ToolInvocation& invocation, int& exitCode);
+
+// RunTool in two halves, so the caller can do other work while the tool
+// runs: StartTool is false when the tool cannot be started; FinishTool
+// drains the output, waits and gives the exit code (-1 as above). A tool
+// that writes more than a pipe holds in the meantime just waits for the
+// drain.
+bool StartTool(const ToolInvocation& invocation, RunningTool& tool);
+int FinishTool(RunningTool& tool);
 
 }  // namespace NolkPatch

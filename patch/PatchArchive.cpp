@@ -8,6 +8,7 @@
 #include "KernelStandard/Log.h"
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/TextConvert.h"
+#include "patch/UnpackedFile.h"
 #include "stream/Compression.h"
 #include "stream/NolkDataBufferFile.h"
 #include "stream/NolkDataBufferMemory.h"
@@ -72,12 +73,12 @@ class ArchiveUnpacker {
     return true;
   }
 
+  // Written unforced: the patch folder is rebuilt from the archive after a
+  // crash (UnpackedFile.h).
   bool UnpackFile(const std::wstring& target) {
-    NolkDataBufferFile file(target, NolkDataBufferFile::WriteNew);
+    UnpackedFile file(target);
     if (!file.IsOpen()) return false;
-    if (NolkUtil::DecompressData(file, m_archive) != NOLKRESULT_OK) return false;
-    file.Flush();
-    return true;
+    return NolkUtil::DecompressData(file, m_archive) == NOLKRESULT_OK;
   }
 
   NolkDataBufferFile m_archive;

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "KernelStandard/FileUtil.h"
+#include "patch/CommitToDisk.h"
 #include "patch/DiffStep.h"
 #include "patch/EngineFileOps.h"
 #include "patch/EnginePaths.h"
@@ -102,12 +103,48 @@ bool DeleteEntry(const std::wstring& installFolder, const FileListEntry& entry, 
   return true;
 }
 
+// Keys of the installed files that the deleted and patched steps move.
+std::set<std::wstring> FilesMovedLater(const std::wstring& installFolder, const PatchLists& lists) {
+  std::set<std::wstring> keys;
+  for (const auto* entries : {&lists.deleted, &lists.patched}) {
+    for (const FileListEntry& entry : *entries)
+      keys.insert(PathKey(InstallFilePath(installFolder, entry.path)));
+  }
+  return keys;
+}
+
+// Added files are forced while the later steps run, except those that a
+// later step moves (CommitToDisk.h).
+void QueueAddedFiles(const std::wstring& installFolder, const PatchLists& lists,
+                     const PatchResultLists& results, DiskForcer& forcer) {
+  const std::set<std::wstring> movedLater = FilesMovedLater(installFolder, lists);
+  for (const std::wstring& file : results.added) {
+    if (movedLater.count(PathKey(file)) != 0) {
+      forcer.AddAtFinish(file);
+    } else {
+      forcer.Add(file);
+    }
+  }
+}
+
+// The added and rebuilt files must be on the disk before the commit drops
+// their backups (CommitToDisk.h). Waited for before the uninstaller log is
+// extended, so a failure here still leaves the log as it was.
+bool FinishForcing(DiskForcer& forcer) {
+  std::wstring failed;
+  if (forcer.Finish(failed)) return true;
+  PostEngineMessage(LEVEL_ERROR, L"Could not write the file to the disk: " + failed);
+  return false;
+}
+
 bool RunSteps(const std::wstring& installFolder, const std::wstring& patchFolder, const PatchLists& lists,
               PatchResultLists& results) {
-  return RunAddedStep(installFolder, patchFolder, lists.added, results) &&
-         RunDeletedStep(installFolder, lists.deleted, results) &&
-         RunPatchedStep(installFolder, patchFolder, lists.patched, results.patched) &&
-         UpdateUninstallLog(installFolder, patchFolder);
+  DiskForcer forcer;
+  if (!RunAddedStep(installFolder, patchFolder, lists.added, results)) return false;
+  QueueAddedFiles(installFolder, lists, results, forcer);
+  return RunDeletedStep(installFolder, lists.deleted, results) &&
+         RunPatchedStep(installFolder, patchFolder, lists.patched, results.patched, &forcer) &&
+         FinishForcing(forcer) && UpdateUninstallLog(installFolder, patchFolder);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "standalone_test_support.h"
@@ -49,6 +50,10 @@ const KillPoint kKillPoints[] = {
     // Every file is changed; the backups are about to be dropped.
     {"BeforeCommit", "DeleteFile:path=.pbk:kill=1", true},
 };
+
+void PrintTo(const KillPoint& point, std::ostream* out) {
+  *out << point.name;
+}
 
 class KilledRun : public StandaloneRunTest, public ::testing::WithParamInterface<KillPoint> {
  protected:

@@ -42,15 +42,17 @@ bool ReadOpenStream(std::FILE* stream, UninitializedBytes& bytes, OldFileHasher*
   return true;
 }
 
-bool WriteAndCommit(const std::wstring& path, ByteSpan bytes) {
+// Written and flushed out of the process, but not forced to the disk (see
+// DiffFiles.h).
+bool WriteWhole(const std::wstring& path, ByteSpan bytes) {
   OS::Platform& platform = OS::Current();
   std::FILE* stream = platform.OpenStream(path, OS::OpenMode::CreateTruncate);
   if (stream == nullptr) return false;
   const bool written =
       bytes.empty() || platform.WriteStream(stream, bytes.data(), bytes.size()) == bytes.size();
-  const bool committed = written && platform.FlushStream(stream, true);
+  const bool flushed = written && platform.FlushStream(stream, false);
   platform.CloseStream(stream);
-  return committed;
+  return flushed;
 }
 
 bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
@@ -103,7 +105,7 @@ bool ReadWholeFile(const std::wstring& path, UninitializedBytes& bytes, OldFileH
 
 bool WriteFileReplacing(const std::wstring& path, ByteSpan bytes) {
   const std::wstring temporary = TemporaryNameBeside(path);
-  if (WriteAndCommit(temporary, bytes) && MoveIntoPlace(temporary, path)) return true;
+  if (WriteWhole(temporary, bytes) && MoveIntoPlace(temporary, path)) return true;
   OS::Current().DeleteFile(temporary);
   return false;
 }

@@ -2,6 +2,14 @@
 // written through the platform layer, and a result is written under a
 // temporary name beside the destination and renamed into place only when it
 // is complete, so a failure never leaves a partial file behind.
+//
+// The result is not forced to the disk (no fsync), as with cp or zstd: a
+// system crash soon after may leave the destination empty or missing, never
+// a mix of old and new bytes under its name. A caller that needs the file
+// to survive a crash forces it out itself, once, when it commits: the patch
+// engine does so for every file it rebuilt before it drops the old ones'
+// backups (patch/CommitToDisk.h), which costs far less than one forced
+// write inside every run of the tool.
 #pragma once
 
 #include <cstdint>
