@@ -24,12 +24,8 @@ demo=${KORVEL_DEMO_DIR:-$build/demo}
 
 say() { printf '\n== %s\n' "$*"; }
 
-tool() {
-  local found
-  found=$(find "$build" -name "$1" -type f -perm -u+x -not -path '*/demo/*' | head -n 1)
-  [ -n "$found" ] || { echo "demo: $1 was not built" >&2; exit 1; }
-  echo "$found"
-}
+source scripts/find-tool.sh
+tool() { find_tool "$build" "$1" "$demo" || exit 1; }
 
 make_patch=$(tool korvel-make-patch)
 package=$(tool korvel-package)
@@ -146,7 +142,7 @@ else
   result=1
 fi
 
-window=$(find "$build" -name korvel-patcher -type f -perm -u+x -not -path '*/demo/*' | head -n 1)
+window=$(find_tool "$build" korvel-patcher "$demo" 2>/dev/null || true)
 if [ -n "${DISPLAY:-}" ] && [ -n "$window" ]; then
   say "Patching a second copy in the window: press \"Apply Update\", then \"Exit\""
   make_standalone "$window" "$demo/OmbrixPatch-40100-window"
