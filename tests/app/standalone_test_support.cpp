@@ -66,6 +66,10 @@ std::string DescribeDifferences(const Tree& expected, const Tree& actual) {
   return text;
 }
 
+fs::path StandaloneRunTest::PatcherToPackage() {
+  return STANDALONE_TEST_PATCHER;
+}
+
 void StandaloneRunTest::MakeTree(const std::string& version,
                                  const std::map<std::string, std::string>& files) {
   const fs::path root = TreePath(version);
@@ -87,9 +91,8 @@ std::string StandaloneRunTest::LauncherHash(const std::string& version) const {
 void StandaloneRunTest::Package(const std::string& finalVersion, const std::vector<std::string>& builds,
                                 const std::vector<PackagedPatch>& patches) {
   fs::create_directories(m_folder / "archives");
-  std::string command = Quoted(std::string(KORVEL_PACKAGE)) + " --patcher " +
-                        Quoted(std::string(KORVEL_PATCHER_CLI)) + " --out " + Quoted(ProgramPath()) +
-                        " --final " + Quoted(finalVersion);
+  std::string command = Quoted(std::string(KORVEL_PACKAGE)) + " --patcher " + Quoted(PatcherToPackage()) +
+                        " --out " + Quoted(ProgramPath()) + " --final " + Quoted(finalVersion);
   for (const std::string& build : builds) command += " --build " + Quoted(LauncherHash(build) + "=" + build);
   for (const PackagedPatch& patch : patches) {
     const fs::path archive = m_folder / "archives" / (patch.source + "_to_" + patch.target + ".arc");

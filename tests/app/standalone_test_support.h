@@ -42,7 +42,11 @@ class StandaloneRunTest : public ::testing::Test {
  protected:
   fs::path TreePath(const std::string& version) const { return m_folder / "trees" / version; }
   fs::path Install() const { return m_folder / "install"; }
-  fs::path ProgramPath() const { return m_folder / "korvel-patcher-cli"; }
+  // The program the standalone patch is built around (the console program,
+  // or the window program where the window tests use this fixture), and
+  // where its packaged copy goes.
+  static fs::path PatcherToPackage();
+  fs::path ProgramPath() const { return m_folder / PatcherToPackage().filename(); }
 
   // A version's tree: the diff tool and the utility stand-in in bin/, a
   // launcher unique to the version, and the given files.
