@@ -5,6 +5,7 @@
 #include "KernelStandard/FileUtil.h"
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/TextConvert.h"
+#include "KernelStandard/platform/Platform.h"
 #include "patch/PatchEngineCallbacks.h"
 #include "patch/UninstallLogFiles.h"
 #include "patch/UninstallLogFormat.h"
@@ -12,8 +13,9 @@
 namespace NolkPatch {
 namespace {
 
-// The three files of an update. The log is an 8-bit stored path, so every
-// name is made 8-bit first, as the installer saw it.
+// The files of an update (the backup is only ever found, left by older
+// versions). The log is an 8-bit stored path, so every name is made 8-bit
+// first, as the installer saw it.
 struct UninstallLogPaths {
   explicit UninstallLogPaths(const std::wstring& installFolder)
       : log(EightBit(NolkUtil::JoinPath(installFolder, L"unins000.dat"))),
@@ -29,6 +31,9 @@ struct UninstallLogPaths {
   std::wstring backup;
 };
 
+// Older versions moved the old log to the backup name before moving the
+// new one in; a backup left by an interruption there is the log to keep
+// when the log is missing, and stale otherwise.
 void RecoverInterruptedReplacement(const UninstallLogPaths& paths) {
   if (!NolkUtil::FileExists(paths.backup)) return;
   if (NolkUtil::FileExists(paths.log))
@@ -47,19 +52,15 @@ bool Skip(const std::wstring& text, const std::wstring& path) {
   return true;
 }
 
-// Puts the written temporary log in place of the old one without a moment
-// in which a failure leaves no log at all.
+// Puts the written temporary log in place of the old one in one atomic
+// step, so a failure or a crash leaves either the old log or the new one.
+// A log held open elsewhere is left alone, as Windows refuses to replace it.
 bool ReplaceLog(const UninstallLogPaths& paths) {
-  if (!NolkUtil::MoveFile(paths.log, paths.backup)) {
+  OS::Platform& platform = OS::Current();
+  if (platform.IsFileInUse(paths.log) || !platform.ReplaceFile(paths.temp, paths.log)) {
     NolkUtil::DeleteFile(paths.temp);
     return Fail(L"Could not replace the uninstaller log: ", paths.log);
   }
-  if (!NolkUtil::MoveFile(paths.temp, paths.log)) {
-    NolkUtil::MoveFile(paths.backup, paths.log);
-    NolkUtil::DeleteFile(paths.temp);
-    return Fail(L"Could not replace the uninstaller log: ", paths.log);
-  }
-  NolkUtil::DeleteFile(paths.backup);
   return true;
 }
 

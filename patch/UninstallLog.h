@@ -16,12 +16,13 @@ namespace NolkPatch {
 // or put in place; the old log is then still in place and no temporary file
 // is left behind.
 //
-// The new log is written completely to unins000_temp.dat and flushed first.
-// The platform's move refuses an existing destination, so the old log is
-// moved to unins000_backup.dat, the new one moved into place, and the
-// backup deleted; when the second move fails the backup is moved back. A
-// backup found at the start (left by an interrupted replacement) is moved
-// back when the log is missing and deleted otherwise.
+// The new log is written completely to unins000_temp.dat and flushed first,
+// then moved over unins000.dat in one atomic replacement, so at no moment
+// is there no log or half a log. A log held open by another process is not
+// replaced. A unins000_backup.dat found at the start was left by an older
+// version, which replaced the log in two moves through that name and could
+// be interrupted between them: it is moved back when the log is missing
+// and deleted otherwise.
 bool UpdateUninstallLog(const std::wstring& installFolder, const std::wstring& patchFolder);
 
 }  // namespace NolkPatch

@@ -5,8 +5,8 @@
 // empty text). A GetFreeBytes rule with a value reports that value instead.
 //
 // Calls on streams and descriptors match a rule's path through the path the
-// stream or descriptor was opened with; MoveFile and CopyFile match either
-// path; spawns match the program and its arguments joined by blanks; named
+// stream or descriptor was opened with; MoveFile, ReplaceFile and CopyFile
+// match either path; spawns match the program and its arguments joined by blanks; named
 // objects match their name. A matched Sleep returns at once (tests use that
 // to run waiting loops without waiting).
 #pragma once
@@ -42,6 +42,7 @@ class FaultInjectingPlatform final : public Platform {
   bool RemoveDirectory(const std::wstring& path) override;
   bool DeleteFile(const std::wstring& path) override;
   bool MoveFile(const std::wstring& from, const std::wstring& to) override;
+  bool ReplaceFile(const std::wstring& from, const std::wstring& to) override;
   bool CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) override;
   bool IsFileInUse(const std::wstring& path) override;
   bool ListDirectory(const std::wstring& path, std::vector<DirEntry>& entries) override;

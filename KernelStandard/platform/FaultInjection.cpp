@@ -214,6 +214,10 @@ bool FaultInjectingPlatform::MoveFile(const std::wstring& from, const std::wstri
   return !Fails("MoveFile", from + L"\n" + to) && m_inner.MoveFile(from, to);
 }
 
+bool FaultInjectingPlatform::ReplaceFile(const std::wstring& from, const std::wstring& to) {
+  return !Fails("ReplaceFile", from + L"\n" + to) && m_inner.ReplaceFile(from, to);
+}
+
 bool FaultInjectingPlatform::CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) {
   return !Fails("CopyFile", from + L"\n" + to) && m_inner.CopyFile(from, to, overwrite);
 }

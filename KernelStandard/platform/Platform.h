@@ -41,7 +41,9 @@ enum SystemError : int {
   ERROR_DIR_NOT_EMPTY = 145,
   ERROR_ALREADY_EXISTS = 183,
   ERROR_INVALID_HANDLE = 6,
+  ERROR_NOT_SAME_DEVICE = 17,
   ERROR_GEN_FAILURE = 31,
+  ERROR_CALL_NOT_IMPLEMENTED = 120,
 };
 
 int GetLastError();
@@ -114,6 +116,18 @@ class Platform {
   virtual bool DeleteFile(const std::wstring& path) = 0;
   // Fails with ERROR_ALREADY_EXISTS when the destination exists.
   virtual bool MoveFile(const std::wstring& from, const std::wstring& to) = 0;
+  // Moves `from` over `to` in one atomic step: afterwards `to` is either the
+  // old file or the moved one, never missing or half written. A missing `to`
+  // is fine. Refused, as on Windows, when `to` is read-only or a folder
+  // (ERROR_ACCESS_DENIED) and when both are not on the same volume
+  // (ERROR_NOT_SAME_DEVICE), since a copy could not be atomic. A backend
+  // without it fails with ERROR_CALL_NOT_IMPLEMENTED.
+  virtual bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
+    (void)from;
+    (void)to;
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
   // Copies a file's bytes (replacing the destination when allowed).
   virtual bool CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) = 0;
   // True when another process holds the file open, so it must not be moved.

@@ -27,8 +27,7 @@ const FaultCase kFaults[] = {
     {"TempCannotBeCreated", "OpenStream", "unins000_temp"},
     {"TempWriteFails", "WriteStream", "unins000_temp"},
     {"TempFlushFails", "FlushStream", "unins000_temp"},
-    {"OldLogCannotBeMovedAside", "MoveFile", "unins000_backup"},
-    {"NewLogCannotBeMovedIntoPlace", "MoveFile", "unins000_temp"},
+    {"NewLogCannotReplaceTheOld", "ReplaceFile", "unins000_temp"},
     {"OldLogCannotBeRead", "ReadStream", "unins000.dat"},
 };
 
@@ -59,6 +58,20 @@ TEST_P(UninstallLogFault, OldLogStaysAndNothingIsLeftBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Injected, UninstallLogFault, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+TEST_F(UninstallLogTest, LogIsReplacedInOneStepWithoutABackup) {
+  const ByteVector log = BuildLog(FillerRecords(500), 4);
+  WriteFileBytes(LogPath(), log);
+  WriteAdded({"bin\\new.dll"});
+  OS::ScopedFaults faults;
+  ASSERT_TRUE(Update());
+  EXPECT_EQ(faults.Calls("ReplaceFile"), 1);
+  EXPECT_EQ(faults.Calls("MoveFile"), 0);
+  EXPECT_EQ(InstallEntries(), std::vector<std::string>{"unins000.dat"});
+  const ReadLog read = ReadBack(ReadFileBytes(LogPath()));
+  EXPECT_TRUE(read.valid);
+  EXPECT_EQ(read.recordCount, 5);
+}
 
 TEST_F(UninstallLogTest, ReadOnlyLogIsLeftAlone) {
   // A log that may not be opened for writing cannot be updated; that is no

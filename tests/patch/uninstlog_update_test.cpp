@@ -174,6 +174,17 @@ TEST_F(UninstallLogUpdate, BackupLeftByAnInterruptedReplacementIsRestoredFirst) 
   EXPECT_EQ(read.data, Join({oldRecords, RecordsFor({"bin\\new.dll"}), ClosingRecord()}));
 }
 
+TEST_F(UninstallLogUpdate, StaleBackupBesideTheLogIsDeletedAndTheLogUpdated) {
+  const ByteVector oldRecords = FillerRecords(72);
+  WriteFileBytes(BackupPath(), BuildLog(FillerRecords(300, 7), 9));
+  const ReadLog read = UpdateWith(oldRecords, 5, {"bin\\new.dll"});
+
+  EXPECT_EQ(InstallEntries(), std::vector<std::string>{"unins000.dat"});
+  ASSERT_TRUE(read.valid);
+  EXPECT_EQ(read.data, Join({oldRecords, RecordsFor({"bin\\new.dll"}), ClosingRecord()}));
+  EXPECT_EQ(read.recordCount, 6);
+}
+
 TEST_F(UninstallLogUpdate, UpdatedLogCanBeUpdatedAgain) {
   const ByteVector oldRecords = FillerRecords(500);
   UpdateWith(oldRecords, 5, {"first.dll"});

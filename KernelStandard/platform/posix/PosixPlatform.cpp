@@ -3,6 +3,10 @@
 // The read-only flag of a file is the absence of every write permission bit.
 // As on Windows, a file carrying it can neither be deleted nor opened or
 // replaced for writing, even by a privileged process.
+//
+// ReplaceFile is rename(2), which swaps the name over to the new file in one
+// step; unlike MoveFile it never falls back to a copy, since a copy across
+// file systems could not be atomic.
 #include "KernelStandard/platform/posix/PosixPlatform.h"
 
 #include <dirent.h>
@@ -20,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "KernelStandard/platform/posix/PosixFileCopy.h"
 #include "KernelStandard/platform/posix/PosixFileInUse.h"
 #include "KernelStandard/platform/posix/PosixPaths.h"
 
@@ -58,60 +63,6 @@ bool WriteAll(int fd, const char* data, std::size_t length) {
   return true;
 }
 
-bool CopyBytes(int source, int destination) {
-  std::vector<char> buffer(1 << 16);
-  while (true) {
-    const ssize_t got = ::read(source, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!WriteAll(destination, buffer.data(), static_cast<std::size_t>(got))) return false;
-  }
-}
-
-// Why an open source cannot be copied to `to`: a folder, or the destination
-// being the source itself (truncating it would destroy the data).
-int SourceProblem(int source, const std::string& to, struct stat& info) {
-  if (::fstat(source, &info) != 0) return ErrorFromErrno(errno);
-  if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
-  struct stat target;
-  if (::stat(to.c_str(), &target) == 0 && target.st_dev == info.st_dev && target.st_ino == info.st_ino) {
-    return ERROR_SHARING_VIOLATION;
-  }
-  return ERROR_SUCCESS;
-}
-
-// Copies a regular file's bytes and permission bits; a failed copy leaves no
-// destination behind. Sets the last error on failure.
-bool CopyRegularFile(const std::string& from, const std::string& to, bool overwrite) {
-  const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source < 0) return FailFromErrno();
-  struct stat info;
-  const int error = SourceProblem(source, to, info);
-  if (error != ERROR_SUCCESS) {
-    ::close(source);
-    return FailWith(error);
-  }
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-  const int destination = ::open(to.c_str(), flags, info.st_mode & 07777);
-  if (destination < 0) {
-    const int openError = (errno == EEXIST) ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
-    ::close(source);
-    return FailWith(openError);
-  }
-  bool copied = CopyBytes(source, destination);
-  int copyError = copied ? ERROR_SUCCESS : ErrorFromErrno(errno);
-  copied = (::fchmod(destination, info.st_mode & 07777) == 0) && copied;
-  if (::close(destination) != 0 && copied) {
-    copied = false;
-    copyError = ErrorFromErrno(errno);
-  }
-  ::close(source);
-  if (copied) return true;
-  ::unlink(to.c_str());
-  return FailWith(copyError == ERROR_SUCCESS ? ERROR_WRITE_FAULT : copyError);
-}
-
 // Moves without replacing on file systems that lack RENAME_NOREPLACE.
 bool MoveWithoutNoReplace(const std::string& from, const std::string& to) {
   if (IsDirectoryPath(from)) {
@@ -126,11 +77,22 @@ bool MoveWithoutNoReplace(const std::string& from, const std::string& to) {
 // Moves a file to another file system: copy, then remove the source.
 bool MoveAcrossDevices(const std::string& from, const std::string& to) {
   if (IsDirectoryPath(from)) return FailWith(ERROR_ACCESS_DENIED);
-  if (!CopyRegularFile(from, to, false)) return false;
+  if (!PosixFileCopy::CopyRegularFile(from, to, false)) return false;
   if (::unlink(from.c_str()) == 0) return true;
   const int error = ErrorFromErrno(errno);
   ::unlink(to.c_str());
   return FailWith(error);
+}
+
+// Forces a rename in the folder holding `path` to the disk, so the new name
+// survives a crash. Best effort: the rename itself has already happened.
+void SyncParentFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 bool LessIgnoringCase(const DirEntry& a, const DirEntry& b) {
@@ -206,10 +168,21 @@ bool PosixPlatform::MoveFile(const std::wstring& from, const std::wstring& to) {
   return FailFromErrno();
 }
 
+bool PosixPlatform::ReplaceFile(const std::wstring& from, const std::wstring& to) {
+  const std::string source = NativePath(from);
+  const std::string destination = NativePath(to);
+  if (IsDirectoryPath(destination) || IsReadOnlyFile(destination)) return FailWith(ERROR_ACCESS_DENIED);
+  if (::rename(source.c_str(), destination.c_str()) != 0) {
+    return errno == EXDEV ? FailWith(ERROR_NOT_SAME_DEVICE) : FailFromErrno();
+  }
+  SyncParentFolder(destination);
+  return true;
+}
+
 bool PosixPlatform::CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) {
   const std::string destination = NativePath(to);
   if (overwrite && IsReadOnlyFile(destination)) return FailWith(ERROR_ACCESS_DENIED);
-  return CopyRegularFile(NativePath(from), destination, overwrite);
+  return PosixFileCopy::CopyRegularFile(NativePath(from), destination, overwrite);
 }
 
 bool PosixPlatform::IsFileInUse(const std::wstring& path) {

@@ -18,6 +18,7 @@ class PosixPlatform final : public Platform {
   bool RemoveDirectory(const std::wstring& path) override;
   bool DeleteFile(const std::wstring& path) override;
   bool MoveFile(const std::wstring& from, const std::wstring& to) override;
+  bool ReplaceFile(const std::wstring& from, const std::wstring& to) override;
   bool CopyFile(const std::wstring& from, const std::wstring& to, bool overwrite) override;
   bool IsFileInUse(const std::wstring& path) override;
   bool ListDirectory(const std::wstring& path, std::vector<DirEntry>& entries) override;
