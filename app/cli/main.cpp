@@ -100,7 +100,7 @@ int RunPatcher(const AppSwitches& switches, ConsoleInstallLocator& locator) {
   if (HasOperation()) {
     exitCode = RunWorker(output);
   } else {
-    PostPatchMessage(2, L"No valid patch operation was specified. Patching aborted.");
+    ReportNoOperation();
   }
   DisconnectReporting();
   LaunchOnExitProgram(switches);

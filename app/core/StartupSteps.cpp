@@ -2,6 +2,7 @@
 
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/platform/Platform.h"
+#include "app/core/Messaging.h"
 #include "app/core/Rights.h"
 #include "app/core/RunDrivers.h"
 #include "patch/PatchSettings.h"
@@ -57,6 +58,10 @@ bool HasRightsOrRelaunched(const std::wstring& programPath, const AppSwitches& s
 bool HasOperation() {
   const PatchSettings& settings = PatchSettings::Get();
   return settings.DownloadMode() || settings.RepairMode || settings.StandaloneMode();
+}
+
+void ReportNoOperation() {
+  PostPatchMessage(2, L"No valid patch operation was specified. Patching aborted.");
 }
 
 }  // namespace NolkPatch

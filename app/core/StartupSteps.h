@@ -1,7 +1,7 @@
 // Start-up steps that the window program and the console program share:
 // the program's arguments as toolkit strings, the installation lookup, the
 // program folder, the rights check with its elevated relaunch, and whether
-// the settings name any operation.
+// the settings name any operation (and the report when they do not).
 #pragma once
 
 #include <wx/string.h>
@@ -32,5 +32,7 @@ bool HasRightsOrRelaunched(const std::wstring& programPath, const AppSwitches& s
 
 // Whether download, repair or standalone mode is set.
 bool HasOperation();
+// The start-up's level-2 report that no mode is set.
+void ReportNoOperation();
 
 }  // namespace NolkPatch

@@ -1,6 +1,6 @@
 #include "app/gui/StartMode.h"
 
-#include "app/core/Messaging.h"
+#include "app/core/StartupSteps.h"
 #include "app/gui/PatchMainFrame.h"
 #include "patch/PatchSettings.h"
 
@@ -13,7 +13,7 @@ void StartSelectedMode(PatchMainFrame& frame) {
     frame.StartPatch(start);
   } else if (!settings.StandaloneMode()) {
     frame.ApplyButton()->Disable();
-    PostPatchMessage(2, L"No valid patch operation was specified. Patching aborted.");
+    ReportNoOperation();
   }
 }
 
