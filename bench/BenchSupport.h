@@ -1,8 +1,10 @@
-// Small helpers the benchmark programs share: wall-clock timing and running
-// a reference tool to its end.
+// Small helpers the benchmark programs share: wall-clock timing, running a
+// reference tool to its end, and generated test data.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,23 @@ inline bool Run(const std::vector<std::string>& argv) {
   platform.ClosePipe(child.outputFd);
   int exitCode = -1;
   return platform.WaitProcess(child.pid, -1, exitCode) && exitCode == 0;
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Log-like records: compressible text with repeating structure.
+inline Bytes RecordText(std::size_t length, std::uint64_t seed) {
+  std::mt19937_64 generator(seed);
+  Bytes bytes;
+  bytes.reserve(length + 128);
+  while (bytes.size() < length) {
+    const std::string record =
+        "object " + std::to_string(generator() % 100000) + " mesh=m" + std::to_string(generator() % 700) +
+        ".va pos=" + std::to_string(generator() % 9999) + "," + std::to_string(generator() % 9999) + "\n";
+    bytes.insert(bytes.end(), record.begin(), record.end());
+  }
+  bytes.resize(length);
+  return bytes;
 }
 
 }  // namespace BenchSupport

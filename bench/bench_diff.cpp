@@ -32,8 +32,10 @@
 
 namespace {
 
+using BenchSupport::Bytes;
+using BenchSupport::RecordText;
+
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kMiB = 1 << 20;
 constexpr int kApplyRepeats = 3;
@@ -87,21 +89,6 @@ Bytes RandomBytes(std::size_t length, std::uint64_t seed) {
   std::mt19937_64 generator(seed);
   Bytes bytes(length);
   for (auto& byte : bytes) byte = static_cast<std::uint8_t>(generator());
-  return bytes;
-}
-
-// Log-like records: compressible text with repeating structure.
-Bytes RecordText(std::size_t length, std::uint64_t seed) {
-  std::mt19937_64 generator(seed);
-  Bytes bytes;
-  bytes.reserve(length + 128);
-  while (bytes.size() < length) {
-    const std::string record =
-        "object " + std::to_string(generator() % 100000) + " mesh=m" + std::to_string(generator() % 700) +
-        ".va pos=" + std::to_string(generator() % 9999) + "," + std::to_string(generator() % 9999) + "\n";
-    bytes.insert(bytes.end(), record.begin(), record.end());
-  }
-  bytes.resize(length);
   return bytes;
 }
 
