@@ -57,6 +57,24 @@ TEST(RegistryToolTest, CommandsAndExitStatuses) {
   EXPECT_EQ(RunTool(file + "list 'Software\\Korvel'").output, "");
 }
 
+TEST(RegistryToolTest, HelpGoesToStandardOutputAndTouchesNoStore) {
+  TempFolder folder;
+  const std::string store = "KORVEL_REGISTRY='" + folder.Native("help.reg") + "'";
+  const std::vector<std::string> requests = {"--help", "-h",
+                                             "--file '" + folder.Native("other.reg") + "' --help"};
+  for (const std::string& arguments : requests) {
+    const ToolResult help = RunTool(arguments, store);
+    EXPECT_EQ(help.status, 0) << arguments;
+    EXPECT_EQ(help.output.rfind("usage: korvel-registry", 0), 0u) << help.output;
+    EXPECT_NE(help.output.find("set-dword KEY NAME N"), std::string::npos) << help.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder.Native("help.reg")));
+  EXPECT_FALSE(std::filesystem::exists(folder.Native("other.reg")));
+  // Help among other arguments is no request for help.
+  EXPECT_EQ(RunTool("list --help", store).status, 1);
+  EXPECT_EQ(RunTool("--help list", store).status, 2);
+}
+
 TEST(RegistryToolTest, EnvironmentChoosesStoreAndFaultsReachTheTool) {
   TempFolder folder;
   const std::string store = "KORVEL_REGISTRY='" + folder.Native("env.reg") + "'";

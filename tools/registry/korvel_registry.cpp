@@ -8,10 +8,12 @@
 //   korvel-registry [--file PATH] list KEY            subkeys, one per line
 //   korvel-registry [--file PATH] values KEY          values in registry file syntax
 //
+//   korvel-registry [--file PATH] --help              this usage, on standard output
+//
 // KEY is relative to HKEY_LOCAL_MACHINE (a leading "HKEY_LOCAL_MACHINE\" or
 // "HKLM\" is accepted). Without --file the store named by KORVEL_REGISTRY,
-// else the system default, is used. Exit status: 0 success, 1 the key or
-// value does not exist, 2 usage error or failed write.
+// else the system default, is used. Exit status: 0 success (and --help), 1
+// the key or value does not exist, 2 usage error or failed write.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -32,11 +34,33 @@ const char* const kUsage =
     "  get KEY NAME | set KEY NAME VALUE | set-dword KEY NAME N\n"
     "  delete KEY NAME | delete-key KEY | list KEY | values KEY\n";
 
+const char* const kHelp =
+    "Reads and changes the registry store (registry export format).\n"
+    "  get KEY NAME              print a value (a DWORD in decimal)\n"
+    "  set KEY NAME VALUE        store a string (creates the key)\n"
+    "  set-dword KEY NAME N      store a DWORD (creates the key)\n"
+    "  delete KEY NAME           remove a value\n"
+    "  delete-key KEY            remove a key and its subkeys\n"
+    "  list KEY                  subkeys, one per line\n"
+    "  values KEY                values in registry file syntax\n"
+    "KEY is below HKEY_LOCAL_MACHINE (a leading HKEY_LOCAL_MACHINE\\ or HKLM\\ is accepted).\n"
+    "The store is PATH, else $KORVEL_REGISTRY, else /var/lib/korvel/registry.reg.\n"
+    "Exit status: 0 done, 1 no such key or value, 2 usage error or failed write.\n";
+
 struct Invocation {
   std::string command;
   std::vector<std::string> operands;
   OS::RegistryStore store;
 };
+
+bool WantsHelp(const std::vector<std::string>& arguments) {
+  return arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h");
+}
+
+int Help() {
+  const std::string text = std::string(kUsage) + kHelp;
+  return OS::Current().WriteStdout(text.data(), text.size()) ? kSuccess : kFailure;
+}
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "korvel-registry: %s\n%s", problem.c_str(), kUsage);
@@ -188,6 +212,7 @@ int main(int argc, char** argv) {
     file = arguments[1];
     arguments.erase(arguments.begin(), arguments.begin() + 2);
   }
+  if (WantsHelp(arguments)) return Help();
   if (arguments.empty()) return Usage("no command given");
   Invocation call{arguments[0], {arguments.begin() + 1, arguments.end()}, OS::RegistryStore(file)};
   for (const Command& command : kCommands) {
