@@ -6,6 +6,12 @@ namespace Vek {
 
 [[noreturn]] void AssertFailed(const char* expression);
 
+// The function form, for assertions whose logged text is not the literal
+// expression that checks them.
+inline void Assert(bool condition, const char* text) {
+  if (!condition) AssertFailed(text);
+}
+
 }  // namespace Vek
 
 #define VEK_ASSERT(condition) \

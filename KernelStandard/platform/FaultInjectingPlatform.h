@@ -90,6 +90,11 @@ class FaultInjectingPlatform final : public Platform {
                                                    bool& existed) override;
   std::unique_ptr<SharedMemory> OpenSharedMemory(const std::string& name) override;
 
+  bool StartThread(ThreadEntry entry, void* argument, std::size_t stackSize) override;
+  bool SetThreadPriority(std::uint32_t threadId, int priority) override;
+  bool GetThreadPriority(std::uint32_t threadId, int& priority) override;
+  bool IsProcessRunning(std::uint32_t processId) override;
+
   bool FindProgram(const std::string& name, std::string& path) override;
   bool StartNetwork() override;
   bool IsTerminal(int fd) override;

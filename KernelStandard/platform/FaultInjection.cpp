@@ -413,6 +413,22 @@ std::unique_ptr<SharedMemory> FaultInjectingPlatform::OpenSharedMemory(const std
   return m_inner.OpenSharedMemory(name);
 }
 
+bool FaultInjectingPlatform::StartThread(ThreadEntry entry, void* argument, std::size_t stackSize) {
+  return !Match("StartThread", std::string(), nullptr) && m_inner.StartThread(entry, argument, stackSize);
+}
+
+bool FaultInjectingPlatform::SetThreadPriority(std::uint32_t threadId, int priority) {
+  return !Match("SetThreadPriority", std::string(), nullptr) && m_inner.SetThreadPriority(threadId, priority);
+}
+
+bool FaultInjectingPlatform::GetThreadPriority(std::uint32_t threadId, int& priority) {
+  return !Match("GetThreadPriority", std::string(), nullptr) && m_inner.GetThreadPriority(threadId, priority);
+}
+
+bool FaultInjectingPlatform::IsProcessRunning(std::uint32_t processId) {
+  return !Match("IsProcessRunning", std::string(), nullptr) && m_inner.IsProcessRunning(processId);
+}
+
 bool FaultInjectingPlatform::FindProgram(const std::string& name, std::string& path) {
   return !Match("FindProgram", name, nullptr) && m_inner.FindProgram(name, path);
 }

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,7 @@ enum SystemError : int {
   ERROR_NOT_SAME_DEVICE = 17,
   ERROR_GEN_FAILURE = 31,
   ERROR_CALL_NOT_IMPLEMENTED = 120,
+  ERROR_NOT_OWNER = 288,  // releasing a mutex the caller does not own
 };
 
 int GetLastError();
@@ -198,6 +200,45 @@ class Platform {
   // Pauses the calling thread.
   virtual void Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
+  // --- Threads -------------------------------------------------------------
+  // Starts a native thread that runs entry(argument) and is never joined:
+  // callers learn of its end through their own objects. stackSize 0 means
+  // the system default. False (with the last error) when no thread starts.
+  // The portable default uses the C++ library, which cannot choose a stack
+  // size; the POSIX backend can.
+  using ThreadEntry = void (*)(void* argument);
+  virtual bool StartThread(ThreadEntry entry, void* argument, std::size_t stackSize) {
+    (void)stackSize;
+    try {
+      std::thread(entry, argument).detach();
+      return true;
+    } catch (const std::system_error&) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+  }
+  // Scheduling priority of a thread named by its ThreadId(), in the Windows
+  // levels: -15 idle, -2 lowest ... 0 normal ... 2 highest, 15 time-critical.
+  virtual bool SetThreadPriority(std::uint32_t threadId, int priority) {
+    (void)threadId;
+    (void)priority;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  virtual bool GetThreadPriority(std::uint32_t threadId, int& priority) {
+    (void)threadId;
+    priority = 0;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  // Whether a process with this id exists and has not ended (a process that
+  // has ended but was not reaped yet counts as ended).
+  virtual bool IsProcessRunning(std::uint32_t processId) {
+    (void)processId;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
   }
 
   // --- Named objects shared between processes --------------------------------
