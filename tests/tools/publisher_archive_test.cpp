@@ -214,13 +214,21 @@ TEST_F(ArchiveBuilderTest, WithoutConverterExtensionCarriesOnlyGeneralDiffs) {
   EXPECT_FALSE(fs::exists(m_root / "unpacked/data/data/Base-diff.va"));
 }
 
-TEST_F(ArchiveBuilderTest, IdenticalTreesGiveEmptyListsAndNoPayload) {
-  const PublisherResult result = BuildPatchArchive({Wide("old"), Wide("old"), Wide("patch.arc"), L".va"});
+TEST_F(ArchiveBuilderTest, IdenticalTreesAllowedGiveEmptyListsAndNoPayload) {
+  const PublisherResult result =
+      BuildPatchArchive({Wide("old"), Wide("old"), Wide("patch.arc"), L".va", true});
   ASSERT_TRUE(result.Ok()) << result.message;
   std::vector<ArchiveEntry> entries;
   ASSERT_TRUE(ReadArchiveEntries(m_root / "patch.arc", entries));
   ASSERT_EQ(entries.size(), 3u);
   for (const ArchiveEntry& entry : entries) EXPECT_TRUE(entry.content.empty()) << OS::ToUtf8(entry.name);
+}
+
+TEST_F(ArchiveBuilderTest, IdenticalTreesAreRefusedByDefault) {
+  Write("patch.arc", "older archive");
+  const PublisherResult result = BuildPatchArchive({Wide("old"), Wide("old"), Wide("patch.arc")});
+  EXPECT_EQ(result.status, KorvelTools::PublisherStatus::Refused) << result.message;
+  EXPECT_EQ(ReadText(m_root / "patch.arc"), "older archive");
 }
 
 TEST_F(ArchiveBuilderTest, ReplacesAnOlderArchiveAndLeavesNoTemporaryFile) {

@@ -204,7 +204,9 @@ TEST_F(PackagerTest, PatcherThatAlreadyCarriesAPackageIsRefused) {
 
 TEST_F(PackagerTest, CommandLineBuildsAndPrintsHashes) {
   const std::string root = m_root.string();
-  EXPECT_EQ(KorvelTools::RunPackage({"--patcher", root + "/patcher.exe", "--out", root + "/standalone.exe",
+  // The command takes only a real program as the patcher.
+  fs::copy_file(VPATCH_TOOL, m_root / "program.exe");
+  EXPECT_EQ(KorvelTools::RunPackage({"--patcher", root + "/program.exe", "--out", root + "/standalone.exe",
                                      "--final", "300", "--build", m_oldHash + "=100", "--build",
                                      m_middleHash + "=200", "--patch", "100:200:" + root + "/a1.arc",
                                      "--patch", "200:300:" + root + "/a2.arc"}),

@@ -109,6 +109,10 @@ PublisherResult ScanAndCompare(const ArchiveBuildOptions& options, InstallTree& 
   return result;
 }
 
+bool ChangesNothing(const TreeChanges& changes) {
+  return changes.added.empty() && changes.deleted.empty() && changes.changed.empty();
+}
+
 PublisherResult WriteStaged(const ArchiveBuildOptions& options, const InstallTree& oldTree,
                             const InstallTree& newTree, const ArchivePlan& plan) {
   StagedOutput output(options.archivePath);
@@ -140,6 +144,10 @@ PublisherResult BuildPatchArchive(const ArchiveBuildOptions& options) {
   InstallTree oldTree, newTree;
   TreeChanges changes;
   PublisherResult result = ScanAndCompare(options, oldTree, newTree, changes);
+  if (result.Ok() && !options.allowEmpty && ChangesNothing(changes))
+    return PublisherResult::Refuse(
+        "no file differs between the old and the new tree (" + std::to_string(newTree.files.size()) +
+        " in each); the patch would change nothing (--allow-empty writes it anyway)");
   ArchivePlan plan;
   if (result.Ok()) result = PlanArchive(changes, options.converterExtension, plan);
   if (!result.Ok()) return result;

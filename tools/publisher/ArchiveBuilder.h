@@ -8,9 +8,10 @@
 // hash of the installed build, which the packager's build-hash table maps
 // to a version.
 //
-// Everything the archive or its lists cannot carry is refused before the
-// archive is opened; the archive is written under a temporary name and
-// appears only when complete (StagedOutput.h).
+// Everything the archive or its lists cannot carry, and a patch that would
+// change nothing, is refused before the archive is opened; the archive is
+// written under a temporary name and appears only when complete
+// (StagedOutput.h).
 #pragma once
 
 #include <string>
@@ -26,6 +27,10 @@ struct ArchiveBuildOptions {
   // Files rebuilt by the asset converter when it is installed; empty for
   // none. Must be '.' and a name without further '.'.
   std::wstring converterExtension = L".va";
+  // Write the archive even when no file differs between the trees. Such a
+  // patch changes nothing, which is nearly always a mistake (the same tree
+  // given twice), so it is refused unless asked for.
+  bool allowEmpty = false;
 };
 
 PublisherResult BuildPatchArchive(const ArchiveBuildOptions& options);

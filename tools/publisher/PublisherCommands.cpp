@@ -8,26 +8,38 @@
 #include "KernelStandard/platform/Platform.h"
 #include "tools/publisher/ArchiveBuilder.h"
 #include "tools/publisher/Packager.h"
+#include "tools/publisher/PatcherProgram.h"
 
 namespace KorvelTools {
 namespace {
 
 constexpr char kMakePatchUsage[] =
-    "usage: korvel-make-patch --old OLD_TREE --new NEW_TREE --out ARCHIVE [--converter-ext .va]\n";
+    "usage: korvel-make-patch --old OLD_TREE --new NEW_TREE --out ARCHIVE [--converter-ext .va]\n"
+    "                         [--allow-empty]\n";
 constexpr char kPackageUsage[] =
     "usage: korvel-package --patcher EXE --out STANDALONE --final VERSION\n"
     "                      --build HASH=VERSION [--build ...] --patch SRC:TGT:ARCHIVE [--patch ...]\n"
     "       korvel-package --hash-of FILE\n";
 
 // Options given as "--name value"; a repeated option keeps every value.
+// Switches (options without a value) appear with an empty value.
 using ParsedOptions = std::map<std::string, std::vector<std::string>>;
 
+bool IsOneOf(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 std::optional<ParsedOptions> ParseOptions(const std::vector<std::string>& arguments,
-                                          const std::vector<std::string>& known, std::string& problem) {
+                                          const std::vector<std::string>& known, std::string& problem,
+                                          const std::vector<std::string>& switches = {}) {
   ParsedOptions options;
-  for (std::size_t i = 0; i < arguments.size(); i += 2) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& name = arguments[i];
-    if (std::find(known.begin(), known.end(), name) == known.end()) {
+    if (IsOneOf(switches, name)) {
+      options[name].emplace_back();
+      continue;
+    }
+    if (!IsOneOf(known, name)) {
       problem = "unknown argument " + name;
       return std::nullopt;
     }
@@ -35,7 +47,7 @@ std::optional<ParsedOptions> ParseOptions(const std::vector<std::string>& argume
       problem = name + " needs a value";
       return std::nullopt;
     }
-    options[name].push_back(arguments[i + 1]);
+    options[name].push_back(arguments[++i]);
   }
   return options;
 }
@@ -133,7 +145,8 @@ int RunMakePatch(const std::vector<std::string>& arguments) {
   if (WantsHelp(arguments))
     return OS::Current().WriteStdout(kMakePatchUsage, sizeof kMakePatchUsage - 1) ? 0 : 1;
   std::string problem;
-  const auto parsed = ParseOptions(arguments, {"--old", "--new", "--out", "--converter-ext"}, problem);
+  const auto parsed =
+      ParseOptions(arguments, {"--old", "--new", "--out", "--converter-ext"}, problem, {"--allow-empty"});
   ArchiveBuildOptions options;
   std::string oldTree, newTree, archive, extension = ".va";
   if (!parsed || !SingleValue(*parsed, "--old", oldTree, problem) ||
@@ -141,7 +154,8 @@ int RunMakePatch(const std::vector<std::string>& arguments) {
     return UsageError(kProgram, problem, kMakePatchUsage);
   if (parsed->count("--converter-ext") != 0 && !SingleValue(*parsed, "--converter-ext", extension, problem))
     return UsageError(kProgram, problem, kMakePatchUsage);
-  options = {OS::FromUtf8(oldTree), OS::FromUtf8(newTree), OS::FromUtf8(archive), OS::FromUtf8(extension)};
+  options = {OS::FromUtf8(oldTree), OS::FromUtf8(newTree), OS::FromUtf8(archive), OS::FromUtf8(extension),
+             parsed->count("--allow-empty") != 0};
   return Report(kProgram, BuildPatchArchive(options));
 }
 
@@ -155,7 +169,10 @@ int RunPackage(const std::vector<std::string>& arguments) {
   PackageOptions options;
   if (!parsed || !FillPackageOptions(*parsed, options, problem))
     return UsageError(kProgram, problem, kPackageUsage);
-  return Report(kProgram, BuildPackage(options));
+  // The library packages any bytes (tests use stand-ins); what a publisher
+  // ships must be a program that starts.
+  const PublisherResult patcher = CheckPatcherProgram(options.patcherPath);
+  return Report(kProgram, patcher.Ok() ? BuildPackage(options) : patcher);
 }
 
 }  // namespace KorvelTools

@@ -1,10 +1,14 @@
 // The command lines of the publisher programs; main() only hands its
 // arguments over, so tests can run the programs' logic in-process.
 //
-//   korvel-make-patch --old OLD_TREE --new NEW_TREE --out ARCHIVE [--converter-ext .va]
+//   korvel-make-patch --old OLD_TREE --new NEW_TREE --out ARCHIVE [--converter-ext .va] [--allow-empty]
 //   korvel-package --patcher EXE --out STANDALONE --final VERSION
 //                  --build HASH=VERSION [--build ...] --patch SRC:TGT:ARCHIVE [--patch ...]
 //   korvel-package --hash-of FILE
+//
+// korvel-make-patch refuses trees without a difference unless --allow-empty
+// is given; korvel-package refuses a patcher that is not a program of this
+// platform (PatcherProgram.h).
 //
 // Exit codes: 0 done, 1 a file could not be read or written, 2 refused (a
 // wrong command line, or input the output format cannot carry). Messages

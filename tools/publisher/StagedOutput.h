@@ -2,7 +2,10 @@
 // a temporary name beside its final path and moved into place by Commit. If
 // the writer gives up (or throws), the destructor removes the temporary
 // file, so a failed run leaves no output behind and an older file at the
-// final path stays as it was.
+// final path stays as it was. The temporary file is also registered for
+// removal should the program be interrupted or terminated while it exists
+// (KernelStandard/platform/TerminationCleanup.h; the publisher programs
+// install that cleanup at start).
 #pragma once
 
 #include <cstdint>
@@ -18,13 +21,15 @@ class StagedOutput {
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   const std::wstring& TemporaryPath() const { return m_temporaryPath; }
-  // Replaces the final path with the temporary file. False when that fails
-  // (the temporary file is then removed by the destructor).
+  // Replaces the final path with the temporary file in one step, so an
+  // older file there is either kept or replaced, never lost. False when
+  // that fails (the temporary file is then removed by the destructor).
   bool Commit();
 
  private:
   std::wstring m_finalPath;
   std::wstring m_temporaryPath;
+  int m_cleanupToken = -1;
   bool m_committed = false;
 };
 
