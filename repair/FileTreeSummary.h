@@ -93,13 +93,9 @@ class FileTreeSummary {
   void Clear();
 
  private:
-  // RegisterFile, the lock already held, with the path to query already in
-  // the 8-bit form of the file functions; `next` is the entry to try first
-  // (see RefreshEntry).
-  bool RegisterFileAt(const std::wstring& queryPath, const std::wstring& fullPath,
-                      const std::wstring& relativeName, EntryMap::iterator& next);
+  // RegisterFile with the length and time already taken.
   void RegisterSegments(const std::wstring& fullPath, const std::wstring& relativeName, std::uint64_t length,
-                        std::uint64_t modifiedTime, EntryMap::iterator& next);
+                        std::uint64_t modifiedTime);
   // A folder of the walk: its path and its name relative to the root.
   struct ScanFolder {
     std::wstring path;
@@ -107,7 +103,7 @@ class FileTreeSummary {
   };
   // Lists one folder; registers its files and appends its subfolders.
   bool ScanOneFolder(const ScanFolder& folder, const std::set<std::wstring>& exclusions,
-                     std::deque<ScanFolder>& pending, EntryMap::iterator& next);
+                     std::deque<ScanFolder>& pending);
 
   mutable SummaryMutex m_mutex;
   EntryMap m_entries;

@@ -5,7 +5,7 @@
 //
 // Exit codes: 0 the run completed ("Patching completed."), 1 aborted or
 // nothing to do, 2 the command line was rejected. "-h" alone prints the
-// usage and exits with 0.
+// usage on standard output and exits with 0.
 #include <wx/init.h>
 #include <wx/msgout.h>
 
@@ -45,6 +45,12 @@ void PrintBox(const std::wstring& text, const std::wstring& caption) {
   const std::string line = OS::ToUtf8(caption + L": " + text) + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
+}
+
+// UTF-8, as the run's messages are written.
+void PrintUsage(const std::wstring& usage) {
+  const std::string text = OS::ToUtf8(usage);
+  OS::Current().WriteStdout(text.data(), text.size());
 }
 
 void ConnectReporting(ConsoleOutput& output) {
@@ -120,6 +126,7 @@ int main(int argc, char** argv) {
 
   std::vector<wxString> arguments = ProgramArguments(argc, argv);
   RepairQuotedArguments(arguments);
+  SetUsagePrinter(PrintUsage);
   AppSwitches switches;
   ParseCommandLine(arguments, switches);
 

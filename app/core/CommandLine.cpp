@@ -27,6 +27,43 @@ std::vector<wchar_t*> ArgumentPointers(std::vector<std::wstring>& storage) {
   return pointers;
 }
 
+UsagePrinter g_usagePrinter = nullptr;
+
+// Hands the table's rows to the parser. The parser's own table reader
+// converts the 8-bit help texts with the C library's locale, which the
+// program never sets, so every text with a character outside ASCII (French
+// accents, all Russian texts) came out empty; the table holds UTF-8, and is
+// read as such here.
+void DescribeOptions(wxCmdLineParser& parser, const wxCmdLineEntryDesc* rows) {
+  for (const wxCmdLineEntryDesc* row = rows; row->kind != wxCMD_LINE_NONE; ++row) {
+    const wxString help = wxString::FromUTF8(row->description);
+    switch (row->kind) {
+      case wxCMD_LINE_SWITCH:
+        parser.AddSwitch(row->shortName, row->longName, help, row->flags);
+        break;
+      case wxCMD_LINE_OPTION:
+        parser.AddOption(row->shortName, row->longName, help, row->type, row->flags);
+        break;
+      case wxCMD_LINE_PARAM:
+        parser.AddParam(help, row->type, row->flags);
+        break;
+      case wxCMD_LINE_USAGE_TEXT:
+        parser.AddUsageText(help);
+        break;
+      case wxCMD_LINE_NONE:
+        break;
+    }
+  }
+}
+
+void ShowUsage(const wxCmdLineParser& parser) {
+  if (g_usagePrinter != nullptr) {
+    g_usagePrinter(parser.GetUsageString().ToStdWstring());
+  } else {
+    parser.Usage();
+  }
+}
+
 // Appends every line of the list file except the last one. The file name
 // goes through the platform's path resolution (separators, case matching).
 bool ReadServerList(const wxString& fileName, std::vector<std::wstring>& servers) {
@@ -62,6 +99,10 @@ void ReadServerOptions(const wxCmdLineParser& parser, PatchSettings& settings) {
 
 }  // namespace
 
+void SetUsagePrinter(UsagePrinter printer) {
+  g_usagePrinter = printer;
+}
+
 void RepairQuotedArguments(std::vector<wxString>& arguments) {
   for (wxString& argument : arguments) {
     if (argument.length() >= 2 && argument.EndsWith(wxT("\\\""))) argument.RemoveLast();
@@ -75,11 +116,12 @@ bool ParseCommandLine(int argc, const wxString* argv, AppSwitches& switches) {
   std::vector<wchar_t*> pointers = ArgumentPointers(storage);
 
   OptionTable table;
-  wxCmdLineParser parser(table.Entries(), static_cast<int>(storage.size()), pointers.data());
+  wxCmdLineParser parser(static_cast<int>(storage.size()), pointers.data());
+  DescribeOptions(parser, table.Entries());
   switches.syntaxError = parser.Parse(true) != 0;
   if (switches.syntaxError) return false;
   switches.helpShown = parser.Found("h");
-  if (switches.helpShown) parser.Usage();
+  if (switches.helpShown) ShowUsage(parser);
 
   PatchSettings& settings = PatchSettings::Get();
   ReadOptionsBeforeParameterCheck(parser, switches, settings);

@@ -24,6 +24,12 @@ struct AppSwitches {
 // loses that final quote.
 void RepairQuotedArguments(std::vector<wxString>& arguments);
 
+// Where "-h" shows the usage text. Without a printer the toolkit's message
+// output shows it (a message box in the window program); the console front
+// end prints it on standard output.
+using UsagePrinter = void (*)(const std::wstring& usage);
+void SetUsagePrinter(UsagePrinter printer);
+
 // Parses the arguments (argv[0] is the program) with the option table and
 // fills PatchSettings::Get() and `switches`. "-h" prints the usage and
 // parsing goes on. False when the parser reports an error (its usage and
