@@ -13,16 +13,21 @@ namespace NolkPatch {
 namespace {
 
 // Brings an entry up to date for a file modified at `modifiedTime`;
-// `checksumOf` reads the segment when a checksum has to be computed.
+// `checksumOf` reads the segment when a checksum has to be computed. `next`
+// is where the entry is looked for first (a scan meets the keys mostly in
+// map order, so one comparison usually replaces a search of the tree); it is
+// left just behind the entry.
 template <typename ChecksumOf>
-void RefreshEntry(FileTreeSummary::EntryMap& entries, const std::wstring& nameKey, std::uint64_t modifiedTime,
-                  std::uint32_t knownChecksum, ChecksumOf checksumOf) {
-  const auto found = entries.find(nameKey);
+void RefreshEntry(FileTreeSummary::EntryMap& entries, FileTreeSummary::EntryMap::iterator& next,
+                  const std::wstring& nameKey, std::uint64_t modifiedTime, std::uint32_t knownChecksum,
+                  ChecksumOf checksumOf) {
+  auto found = next != entries.end() && next->first == nameKey ? next : entries.find(nameKey);
   if (found == entries.end()) {
     const std::uint32_t checksum = knownChecksum != 0 ? knownChecksum : checksumOf();
-    entries.emplace(nameKey, SegmentEntry{nameKey, checksum, modifiedTime, true});
+    next = std::next(entries.emplace(nameKey, SegmentEntry{nameKey, checksum, modifiedTime, true}).first);
     return;
   }
+  next = std::next(found);
   SegmentEntry& entry = found->second;
   if (entry.modifiedTime == modifiedTime && knownChecksum == 0) {
     entry.seen = true;
@@ -40,9 +45,9 @@ std::wstring EightBitForm(const std::wstring& path) {
 }
 
 // Length and modification time of a file in one status call.
-bool QueryFile(const std::wstring& path, std::uint64_t& length, std::uint64_t& modifiedTime) {
+bool QueryFile(const std::wstring& eightBitPath, std::uint64_t& length, std::uint64_t& modifiedTime) {
   OS::FileInfo info;
-  if (!OS::Current().Stat(EightBitForm(path), info)) return false;
+  if (!OS::Current().Stat(eightBitPath, info)) return false;
   length = info.size;
   modifiedTime = static_cast<std::uint64_t>(info.modifiedTime);
   return true;
@@ -58,7 +63,8 @@ bool FileTreeSummary::RegisterSegment(const std::wstring& localKey, const std::w
     return false;
   }
   const auto modifiedTime = static_cast<std::uint64_t>(fileTime);
-  RefreshEntry(m_entries, nameKey, modifiedTime, knownChecksum,
+  auto next = m_entries.end();
+  RefreshEntry(m_entries, next, nameKey, modifiedTime, knownChecksum,
                [&] { return NolkUtil::SegmentChecksum(localKey); });
   if (knownChecksum != 0) RestampSegments(NolkUtil::SplitSegmentKey(nameKey).path, modifiedTime);
   return true;
@@ -66,23 +72,30 @@ bool FileTreeSummary::RegisterSegment(const std::wstring& localKey, const std::w
 
 bool FileTreeSummary::RegisterFile(const std::wstring& fullPath, const std::wstring& relativeName) {
   SummaryLock lock(m_mutex);
+  auto next = m_entries.end();
+  return RegisterFileAt(EightBitForm(fullPath), fullPath, relativeName, next);
+}
+
+bool FileTreeSummary::RegisterFileAt(const std::wstring& queryPath, const std::wstring& fullPath,
+                                     const std::wstring& relativeName, EntryMap::iterator& next) {
   std::uint64_t length = 0;
   std::uint64_t modifiedTime = 0;
-  if (!QueryFile(fullPath, length, modifiedTime)) {
+  if (!QueryFile(queryPath, length, modifiedTime)) {
     LogPrintTo(LOG_STDOUT, "FileTreeSummary::RegisterFile> unable to get filesize for %s",
                NolkUtil::ToNarrow(fullPath).c_str());
     return false;
   }
-  RegisterSegments(fullPath, relativeName, length, modifiedTime);
+  RegisterSegments(fullPath, relativeName, length, modifiedTime, next);
   return true;
 }
 
 void FileTreeSummary::RegisterSegments(const std::wstring& fullPath, const std::wstring& relativeName,
-                                       std::uint64_t length, std::uint64_t modifiedTime) {
+                                       std::uint64_t length, std::uint64_t modifiedTime,
+                                       EntryMap::iterator& next) {
   const std::uint64_t count = NolkUtil::SegmentCount(length);
   for (std::uint64_t index = 0; index < count; ++index) {
     const auto segment = static_cast<std::int64_t>(index);
-    RefreshEntry(m_entries, NolkUtil::MakeSegmentKey(relativeName, segment), modifiedTime, 0,
+    RefreshEntry(m_entries, next, NolkUtil::MakeSegmentKey(relativeName, segment), modifiedTime, 0,
                  [&] { return NolkUtil::SegmentChecksum(NolkUtil::MakeSegmentKey(fullPath, segment)); });
   }
 }

@@ -93,9 +93,13 @@ class FileTreeSummary {
   void Clear();
 
  private:
-  // RegisterFile with the length and time already taken.
+  // RegisterFile, the lock already held, with the path to query already in
+  // the 8-bit form of the file functions; `next` is the entry to try first
+  // (see RefreshEntry).
+  bool RegisterFileAt(const std::wstring& queryPath, const std::wstring& fullPath,
+                      const std::wstring& relativeName, EntryMap::iterator& next);
   void RegisterSegments(const std::wstring& fullPath, const std::wstring& relativeName, std::uint64_t length,
-                        std::uint64_t modifiedTime);
+                        std::uint64_t modifiedTime, EntryMap::iterator& next);
   // A folder of the walk: its path and its name relative to the root.
   struct ScanFolder {
     std::wstring path;
@@ -103,7 +107,7 @@ class FileTreeSummary {
   };
   // Lists one folder; registers its files and appends its subfolders.
   bool ScanOneFolder(const ScanFolder& folder, const std::set<std::wstring>& exclusions,
-                     std::deque<ScanFolder>& pending);
+                     std::deque<ScanFolder>& pending, EntryMap::iterator& next);
 
   mutable SummaryMutex m_mutex;
   EntryMap m_entries;

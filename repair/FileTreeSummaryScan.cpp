@@ -19,6 +19,14 @@ std::wstring EightBitForm(const std::wstring& path) {
   return NolkUtil::ToWide(NolkUtil::ToNarrow(NolkUtil::NormalizeSeparators(path)));
 }
 
+// An entry name in the 8-bit form, as NolkUtil::ToNarrow leaves it. Names of
+// plain printable ASCII, nearly all of them, pass unchanged.
+std::wstring EightBitName(const std::wstring& name) {
+  const bool printableAscii =
+      std::all_of(name.begin(), name.end(), [](wchar_t c) { return c >= 32 && c <= 127; });
+  return printableAscii ? name : NolkUtil::ToWide(NolkUtil::ToNarrow(name));
+}
+
 std::wstring RelativeChild(const std::wstring& folderRelative, const std::wstring& name) {
   return folderRelative.empty() ? name : folderRelative + L"\\" + name;
 }
@@ -36,10 +44,11 @@ NolkResult FileTreeSummary::Scan(const std::wstring& rootFolder, const std::set<
   std::deque<ScanFolder> pending;
   pending.push_back({rootFolder, std::wstring()});
   bool rootListed = true;
+  auto next = m_entries.end();
   for (bool first = true; !pending.empty(); first = false) {
     const ScanFolder folder = std::move(pending.front());
     pending.pop_front();
-    if (!ScanOneFolder(folder, exclusions, pending) && first) rootListed = false;
+    if (!ScanOneFolder(folder, exclusions, pending, next) && first) rootListed = false;
   }
 
   std::erase_if(m_entries, [](const auto& item) { return !item.second.seen; });
@@ -47,19 +56,19 @@ NolkResult FileTreeSummary::Scan(const std::wstring& rootFolder, const std::set<
 }
 
 bool FileTreeSummary::ScanOneFolder(const ScanFolder& folder, const std::set<std::wstring>& exclusions,
-                                    std::deque<ScanFolder>& pending) {
+                                    std::deque<ScanFolder>& pending, EntryMap::iterator& next) {
   const std::wstring listedPath = EightBitForm(folder.path);
   std::vector<OS::DirEntry> listing;
   if (!OS::Current().ListDirectory(listedPath, listing)) return false;
   std::sort(listing.begin(), listing.end(), NameLess);
 
   for (const OS::DirEntry& item : listing) {
-    std::wstring fullPath = NolkUtil::JoinPath(listedPath, item.name);
+    std::wstring fullPath = NolkUtil::JoinPath(listedPath, EightBitName(item.name));
     std::wstring relative = RelativeChild(folder.relative, item.name);
     if (item.isDirectory) {
       pending.push_back({std::move(fullPath), std::move(relative)});
     } else if (!IsExcluded(relative, exclusions)) {
-      RegisterFile(fullPath, relative);
+      RegisterFileAt(fullPath, fullPath, relative, next);
     }
   }
   return true;

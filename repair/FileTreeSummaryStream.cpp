@@ -85,17 +85,21 @@ NolkResult FileTreeSummary::Load(NolkDataBuffer& source) {
 }
 
 NolkResult FileTreeSummary::SaveToFile(const std::wstring& path) const {
-  NolkDataBufferFile file(path, NolkDataBufferFile::WriteNew);
-  if (!file.IsOpen()) return NOLKRESULT_NOT_OPEN;
-  const NolkResult result = Save(file);
-  file.Flush();
-  if (result != NOLKRESULT_OK) return result;
-  // The last block may have sat in the stream's buffer until Flush, which
-  // reports no failure: the file's length on disk tells whether it arrived.
-  std::uint64_t length = 0;
-  if (NolkUtil::GetFileSize(path, length) != NOLKRESULT_OK || length != file.GetSize()) {
-    return NOLKRESULT_FILE_ERROR;
+  NolkResult result = NOLKRESULT_OK;
+  std::uint64_t written = 0;
+  {
+    NolkDataBufferFile file(path, NolkDataBufferFile::WriteNew);
+    if (!file.IsOpen()) return NOLKRESULT_NOT_OPEN;
+    result = Save(file);
+    written = file.GetSize();
   }
+  if (result != NOLKRESULT_OK) return result;
+  // The last block may sit in the stream's buffer until the file is closed,
+  // where a failure is not reported: the length on disk tells whether it
+  // arrived. The cache is not forced to the disk; a cache lost in a crash
+  // only costs a full scan.
+  std::uint64_t length = 0;
+  if (NolkUtil::GetFileSize(path, length) != NOLKRESULT_OK || length != written) return NOLKRESULT_FILE_ERROR;
   return NOLKRESULT_OK;
 }
 

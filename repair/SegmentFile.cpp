@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <vector>
 
 #include "KernelStandard/Log.h"
 #include "KernelStandard/TextConvert.h"
@@ -12,43 +14,75 @@
 namespace NolkUtil {
 namespace {
 
+// The checksum reads a segment in pieces of this size, each checked while it
+// is still in the processor's cache; reading 4 MiB first and checking it
+// afterwards would take every byte through main memory twice.
+constexpr std::uint32_t kChecksumPiece = 256 * 1024;
+
 bool Fail(const char* format, const std::wstring& localKey) {
   LogPrintTo(LOG_STDOUT, format, ToNarrow(localKey).c_str());
   return false;
+}
+
+// A segment's file, positioned at the segment's first byte.
+struct OpenSegment {
+  std::optional<NolkDataBufferFile> file;
+  std::uint32_t length = 0;
+};
+
+bool Open(const std::wstring& localKey, OpenSegment& segment) {
+  const SegmentKeyParts parts = SplitSegmentKey(localKey);
+  std::uint64_t offset = 0;
+  const bool offsetValid = SegmentOffset(parts.index, offset);
+
+  segment.file.emplace(parts.path, NolkDataBufferFile::ReadOnly);
+  if (!segment.file->IsOpen()) return Fail("ReadFileSegment> unabled to open file: %s", localKey);
+  const std::uint64_t end = std::min(offset + kSegmentSize, segment.file->GetSize());
+  if (!offsetValid || end < offset)
+    return Fail("ReadFileSegment> segment past end of file for: %s", localKey);
+  if (segment.file->SetPosition(offset) != NOLKRESULT_OK) {
+    return Fail("ReadFileSegment> unabled to seek file: %s", localKey);
+  }
+  segment.length = static_cast<std::uint32_t>(end - offset);
+  return true;
+}
+
+std::vector<std::uint8_t>& PieceBuffer() {
+  thread_local std::vector<std::uint8_t> buffer(kChecksumPiece);
+  return buffer;
 }
 
 }  // namespace
 
 bool ReadFileSegment(const std::wstring& localKey, std::unique_ptr<std::uint8_t[]>& block,
                      std::uint32_t& length) {
-  const SegmentKeyParts parts = SplitSegmentKey(localKey);
-  std::uint64_t offset = 0;
-  const bool offsetValid = SegmentOffset(parts.index, offset);
-
-  NolkDataBufferFile file(parts.path, NolkDataBufferFile::ReadOnly);
-  if (!file.IsOpen()) return Fail("ReadFileSegment> unabled to open file: %s", localKey);
-  const std::uint64_t end = std::min(offset + kSegmentSize, file.GetSize());
-  if (!offsetValid || end < offset)
-    return Fail("ReadFileSegment> segment past end of file for: %s", localKey);
-  if (file.SetPosition(offset) != NOLKRESULT_OK)
-    return Fail("ReadFileSegment> unabled to seek file: %s", localKey);
-
-  const auto count = static_cast<std::uint32_t>(end - offset);
-  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[count == 0 ? 1 : count]);
-  if (!bytes || file.ReadData(bytes.get(), count) != NOLKRESULT_OK) {
+  OpenSegment segment;
+  if (!Open(localKey, segment)) return false;
+  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow)
+                                            std::uint8_t[std::max<std::uint32_t>(segment.length, 1)]);
+  if (!bytes || segment.file->ReadData(bytes.get(), segment.length) != NOLKRESULT_OK) {
     return Fail("ReadFileSegment> unabled to read from file: %s", localKey);
   }
   block = std::move(bytes);
-  length = count;
+  length = segment.length;
   return true;
 }
 
 std::uint32_t SegmentChecksum(const std::wstring& localKey) {
   LogPrintTo(LOG_STDOUT, " Checksum %s ..", ToNarrow(localKey).c_str());
-  std::unique_ptr<std::uint8_t[]> block;
-  std::uint32_t length = 0;
-  if (!ReadFileSegment(localKey, block, length)) return 0;
-  const std::uint32_t crc = SegmentCrc(block.get(), length);
+  OpenSegment segment;
+  if (!Open(localKey, segment)) return 0;
+  std::vector<std::uint8_t>& piece = PieceBuffer();
+  std::uint32_t crc = 0;
+  for (std::uint32_t left = segment.length; left > 0;) {
+    const std::uint32_t count = std::min(left, kChecksumPiece);
+    if (segment.file->ReadData(piece.data(), count) != NOLKRESULT_OK) {
+      Fail("ReadFileSegment> unabled to read from file: %s", localKey);
+      return 0;
+    }
+    crc = SegmentCrc(piece.data(), count, crc);
+    left -= count;
+  }
   return crc == 0 ? 1 : crc;
 }
 

@@ -18,8 +18,10 @@ bool ReadFileSegment(const std::wstring& localKey, std::unique_ptr<std::uint8_t[
                      std::uint32_t& length);
 
 // The SegmentCrc of the segment's bytes, or 0 when the segment cannot be
-// read. A checksum that comes out as 0 (all-zero bytes, for instance) is
-// returned as 1, so that 0 always means "unreadable".
+// read (with ReadFileSegment's messages). A checksum that comes out as 0
+// (all-zero bytes, for instance) is returned as 1, so that 0 always means
+// "unreadable". The bytes are read and checked in pieces rather than as one
+// 4 MiB block, which keeps them in the processor's cache.
 std::uint32_t SegmentChecksum(const std::wstring& localKey);
 
 }  // namespace NolkUtil

@@ -12,7 +12,9 @@ constexpr std::size_t kWriteBlock = 64 * 1024;
 }  // namespace
 
 void AppendLe32(std::uint32_t value, std::string& bytes) {
-  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
+  const char le[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                      static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+  bytes.append(le, sizeof le);
 }
 
 void AppendLe64(std::uint64_t value, std::string& bytes) {
@@ -45,6 +47,10 @@ NolkResult ReadCountedName(NolkDataBuffer& source, std::wstring& name) {
   if (result != NOLKRESULT_OK) return result;
   name = DecodeUtf16Le(bytes.data(), units);
   return NOLKRESULT_OK;
+}
+
+BlockWriter::BlockWriter(NolkDataBuffer& destination) : m_destination(destination) {
+  m_pending.reserve(2 * kWriteBlock);
 }
 
 void BlockWriter::WriteIfFull() {

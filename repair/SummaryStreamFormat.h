@@ -43,7 +43,7 @@ NolkResult ReadCountedName(NolkDataBuffer& source, std::wstring& name);
 // failing write's code.
 class BlockWriter {
  public:
-  explicit BlockWriter(NolkDataBuffer& destination) : m_destination(destination) {}
+  explicit BlockWriter(NolkDataBuffer& destination);
   std::string& Bytes() { return m_pending; }
   // Writes the collected bytes once they fill a block.
   void WriteIfFull();

@@ -33,11 +33,6 @@ int UnitsOf(wchar_t character, std::uint16_t units[2]) {
   return 2;
 }
 
-void AppendUnit(std::uint16_t unit, std::string& bytes) {
-  bytes.push_back(static_cast<char>(unit & 0xFF));
-  bytes.push_back(static_cast<char>(unit >> 8));
-}
-
 // Walks the code units of a wide string from a given character on.
 class UnitCursor {
  public:
@@ -65,10 +60,15 @@ class UnitCursor {
 }  // namespace
 
 void AppendUtf16Le(const std::wstring& name, std::string& bytes) {
+  std::size_t at = bytes.size();
+  bytes.resize(at + 2 * Utf16Length(name));
   std::uint16_t units[2];
   for (const wchar_t character : name) {
     const int count = UnitsOf(character, units);
-    for (int i = 0; i < count; ++i) AppendUnit(units[i], bytes);
+    for (int i = 0; i < count; ++i, at += 2) {
+      bytes[at] = static_cast<char>(units[i] & 0xFF);
+      bytes[at + 1] = static_cast<char>(units[i] >> 8);
+    }
   }
 }
 
