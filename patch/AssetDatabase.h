@@ -36,8 +36,9 @@ bool CheckFilesNotInUse();
 // Lends the ownership to "bin\OmbrixUtil.exe" and runs it with
 // "repairdatabase patcher norender", relaying its output (standard output at
 // level 0, error output at level 1) while the progress bar advances; takes
-// the ownership back afterwards. A utility that cannot be started is
-// reported but does not fail the patch.
-void RebuildAssetDatabase();
+// the ownership back afterwards. True only when the utility ran and exited
+// with 0; a utility that cannot be started, fails or is killed is reported
+// at level 2, and the caller keeps the rebuild owed (PatchJournal.h).
+bool RebuildAssetDatabase();
 
 }  // namespace NolkPatch

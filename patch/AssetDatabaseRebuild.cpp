@@ -82,7 +82,7 @@ void RelayToolOutput(const StreamReader& readOutput, const StreamReader& readErr
   }
 }
 
-void RebuildAssetDatabase() {
+bool RebuildAssetDatabase() {
   LendOwnership();
   LogSinkReport(kLevelInformation, kUpdatingMessage);
   const std::wstring utility = NolkUtil::JoinPath(PatchSettings::Get().InstallPath, kUtilityPath);
@@ -90,15 +90,20 @@ void RebuildAssetDatabase() {
   if (!child) {
     LogSinkReport(kLevelError, kLaunchFailedMessage);
     RetakeOwnership();
-    return;
+    return false;
   }
   std::unique_ptr<ProgressAnimation> animation = StartRepairAnimation();
   RelayToolOutput([&child](std::string& text) { return child->ReadOutput(text); },
                   [&child](std::string& text) { return child->ReadError(text); });
-  child->Wait(-1);
+  const bool ended = child->Wait(-1);
+  const int exitCode = ended ? child->GetExitCode() : -1;
   if (animation) animation->Stop();
   child->Close();
   RetakeOwnership();
+  if (exitCode == 0) return true;
+  LogSinkReport(kLevelError, L"OmbrixUtil ended with code " + std::to_wstring(exitCode) +
+                                 L"; the Ombrix asset database was not rebuilt.");
+  return false;
 }
 
 }  // namespace NolkPatch

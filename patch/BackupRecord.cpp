@@ -6,7 +6,7 @@ namespace NolkPatch {
 
 bool RestoreBackup(const BackupRecord& record) {
   if (!PathExists(record.backup)) return false;
-  if (PathExists(record.file) && !RemoveFile(record.file)) return false;
+  if (PathExists(record.file) && !RemoveFileEvenReadOnly(record.file)) return false;
   return RenameFile(record.backup, record.file);
 }
 

@@ -5,6 +5,7 @@
 #include "KernelStandard/FileUtil.h"
 #include "KernelStandard/Md5.h"
 #include "KernelStandard/TextConvert.h"
+#include "KernelStandard/platform/Platform.h"
 #include "patch/EngineFileOps.h"
 #include "patch/EnginePaths.h"
 #include "patch/PatchEngineCallbacks.h"
@@ -39,14 +40,16 @@ ToolInvocation ConverterTool(const std::wstring& toolsFolder, const PatchedEntry
 }
 
 void ReportAlreadyPatched(const PatchedEntryPlan& plan) {
-  PostEngineMessage(LEVEL_WARNING, L"Existing file appears to have been patched already: " + plan.target);
+  PostEngineMessage(LEVEL_WARNING,
+                    L"Existing file appears to have been patched already: " + DisplayPath(plan.target));
 }
 
 PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& entry,
                             PrecomputedDigest& digests) {
   std::string digest;
   if (!digests.DigestOf(plan.target, digest)) {
-    PostEngineMessage(LEVEL_ERROR, L"Failed to compute the checksum for existing file: " + plan.target);
+    PostEngineMessage(LEVEL_ERROR,
+                      L"Failed to compute the checksum for existing file: " + DisplayPath(plan.target));
     return PRECHECK_FAILED;
   }
   if (digest == NolkUtil::ToNarrow(entry.newChecksum)) {
@@ -54,7 +57,8 @@ PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& e
     return PRECHECK_ALREADY_PATCHED;
   }
   if (digest != NolkUtil::ToNarrow(entry.oldChecksum)) {
-    PostEngineMessage(LEVEL_ERROR, L"Existing file is damaged and cannot be patched: " + plan.target);
+    PostEngineMessage(LEVEL_ERROR,
+                      L"Existing file is damaged and cannot be patched: " + DisplayPath(plan.target));
     return PRECHECK_FAILED;
   }
   return PRECHECK_PATCH;
@@ -73,13 +77,16 @@ PreCheck CheckConverterFile(const PatchedEntryPlan& plan, const FileListEntry& e
 }
 
 bool ReportBackupFailure(const PatchedEntryPlan& plan) {
-  PostEngineMessage(LEVEL_ERROR, FillIn(L"Failed to create backup of file %s", L"%s", plan.backup));
+  const std::wstring reason = SystemReason();
+  PostEngineMessage(LEVEL_ERROR,
+                    FillIn(L"Failed to create backup of file %s", L"%s", DisplayPath(plan.backup)) + reason);
   return false;
 }
 
-// Removes a stale backup, moves the file aside and records the pair.
+// Moves the file aside and records the pair. A backup already standing
+// there is never deleted (it may be the only copy of some file), so the
+// move fails instead.
 bool MakeBackup(const PatchedEntryPlan& plan, std::vector<BackupRecord>& patched) {
-  if (PathExists(plan.backup) && !RemoveFile(plan.backup)) return ReportBackupFailure(plan);
   if (!RenameFile(plan.target, plan.backup)) return ReportBackupFailure(plan);
   patched.push_back({plan.target, plan.backup});
   return true;
@@ -88,7 +95,8 @@ bool MakeBackup(const PatchedEntryPlan& plan, std::vector<BackupRecord>& patched
 bool EnsureTargetFolder(const PatchedEntryPlan& plan) {
   const std::wstring folder = FolderOf(plan.target);
   if (EnsureFolder(folder)) return true;
-  PostEngineMessage(LEVEL_ERROR, L"Could not create the directory: " + folder);
+  const std::wstring reason = SystemReason();
+  PostEngineMessage(LEVEL_ERROR, L"Could not create the directory: " + DisplayPath(folder) + reason);
   return false;
 }
 
@@ -151,18 +159,54 @@ bool RunEntryTool(const PatchedEntryPlan& plan, const FileListEntry& entry, Patc
 
 bool VerifyResult(const PatchedEntryPlan& plan, const FileListEntry& entry) {
   if (FileHasChecksum(plan.target, entry.newChecksum)) return true;
-  PostEngineMessage(LEVEL_ERROR, L"Checksum mismatch after patching: " + plan.target);
+  PostEngineMessage(LEVEL_ERROR, L"Checksum mismatch after patching: " + DisplayPath(plan.target));
+  return false;
+}
+
+// The rebuilt file takes the permissions of the file it replaces (through a
+// link: of the link's target), so programs stay executable and read-only
+// files stay read-only.
+bool KeepPermissions(const PatchedEntryPlan& plan, const std::wstring& oldFile) {
+  std::uint32_t permissions = 0;
+  if (!GetPermissions(oldFile, permissions) || OS::Current().SetPermissions(plan.target, permissions))
+    return true;
+  const std::wstring reason = SystemReason();
+  PostEngineMessage(LEVEL_ERROR,
+                    L"Could not set the permissions of the file: " + DisplayPath(plan.target) + reason);
   return false;
 }
 
 // Backup, tool and check; a confirmed result is queued to be forced to the
 // disk before the commit.
-bool Rebuild(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
+bool RebuildFromBackup(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
   if (!MakeBackup(plan, state.patched) || !EnsureTargetFolder(plan) || !RunEntryTool(plan, entry, state) ||
-      !VerifyResult(plan, entry))
+      !VerifyResult(plan, entry) || !KeepPermissions(plan, plan.backup))
     return false;
   QueueRebuiltFile(plan, state);
   return true;
+}
+
+// A file that this run changed already (added it, or rebuilt it for an
+// earlier entry) has its backup: the original, which the rollback needs.
+// The run's own version is moved to a second, interim name and rebuilt from
+// there; the interim file goes once the tool is done.
+bool RebuildAgain(PatchedEntryPlan plan, const FileListEntry& entry, PatchedStepState& state) {
+  const std::wstring interim = InterimPathOf(plan.target);
+  if (PathExists(interim)) RemoveFileEvenReadOnly(interim);
+  if (!RenameFile(plan.target, interim)) return ReportBackupFailure(plan);
+  plan.tool.paths.front() = interim;
+  const bool ok =
+      RunEntryTool(plan, entry, state) && VerifyResult(plan, entry) && KeepPermissions(plan, interim);
+  RemoveFileEvenReadOnly(interim);
+  if (ok) QueueRebuiltFile(plan, state);
+  return ok;
+}
+
+// No backup stood beside a listed file when the run began (the engine
+// checks), so a backup found now was made by this run.
+bool Rebuild(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
+  if (PathExists(plan.backup)) return RebuildAgain(plan, entry, state);
+  return RebuildFromBackup(plan, entry, state);
 }
 
 bool PatchEntry(const FileListEntry& entry, PatchedStepState& state) {
@@ -192,6 +236,9 @@ PatchedEntryPlan PlanPatchedEntry(const std::wstring& installFolder, const std::
   plan.diff = plan.converter ? ConverterDiffPath(patchFolder, entry.path)
                              : PatchDataPath(patchFolder, entry.path) + L".diff";
   plan.tool = plan.converter ? ConverterTool(toolsFolder, plan) : GeneralTool(toolsFolder, plan);
+  // A patch that rebuilds the tool itself: by the time the tool runs, the
+  // old program has been moved to the backup, so it runs from there.
+  if (PathKey(plan.tool.program) == PathKey(plan.target)) plan.tool.program = plan.backup;
   return plan;
 }
 

@@ -16,6 +16,20 @@ bool RemoveFile(const std::wstring& path) {
   return !path.empty() && OS::Current().DeleteFile(path);
 }
 
+bool RemoveFileEvenReadOnly(const std::wstring& path) {
+  OS::FileInfo info;
+  if (!path.empty() && OS::Current().Stat(path, info) && !info.isSymbolicLink && info.readOnly)
+    OS::Current().SetReadOnlyFlag(path, false);
+  return RemoveFile(path);
+}
+
+bool GetPermissions(const std::wstring& path, std::uint32_t& permissions) {
+  OS::FileInfo info;
+  if (!OS::Current().Stat(path, info)) return false;
+  permissions = info.permissions;
+  return true;
+}
+
 bool RenameFile(const std::wstring& from, const std::wstring& to) {
   if (OS::Current().IsFileInUse(from)) {
     OS::SetLastError(OS::ERROR_SHARING_VIOLATION);

@@ -5,6 +5,7 @@
 // pull a file from under it instead of changing it behind its back.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,12 @@ namespace NolkPatch {
 
 bool PathExists(const std::wstring& path);
 bool RemoveFile(const std::wstring& path);
+// Removes a file also when it is read-only (a backup of a read-only game
+// file). A symbolic link is removed as a link; its target is left alone.
+bool RemoveFileEvenReadOnly(const std::wstring& path);
+// The permission bits of a file (FileInfo::permissions); false when it
+// cannot be examined.
+bool GetPermissions(const std::wstring& path, std::uint32_t& permissions);
 // Fails when the destination exists or the source is in use.
 bool RenameFile(const std::wstring& from, const std::wstring& to);
 bool CopyFileOver(const std::wstring& from, const std::wstring& to);

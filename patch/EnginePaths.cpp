@@ -1,6 +1,7 @@
 #include "patch/EnginePaths.h"
 
 #include "KernelStandard/PathUtil.h"
+#include "KernelStandard/platform/Platform.h"
 
 namespace NolkPatch {
 namespace {
@@ -47,6 +48,25 @@ std::wstring NameOf(const std::wstring& filePath) {
 
 std::wstring ToolsFolderOf(const std::wstring& installFolder) {
   return WithSeparator(installFolder) + L"bin\\";
+}
+
+}  // namespace NolkPatch
+
+namespace NolkPatch {
+
+std::wstring InterimPathOf(const std::wstring& filePath) {
+  return filePath + L".pbk2";
+}
+
+std::wstring DisplayPath(const std::wstring& path) {
+  const int error = OS::GetLastError();
+  const std::wstring shown = OS::FromUtf8(OS::Current().NativePath(path));
+  OS::SetLastError(error);
+  return shown;
+}
+
+std::wstring SystemReason() {
+  return L": " + OS::ErrorText(OS::GetLastError());
 }
 
 }  // namespace NolkPatch

@@ -17,10 +17,19 @@ std::wstring InstallFilePath(const std::wstring& installFolder, const std::wstri
 std::wstring PatchDataPath(const std::wstring& patchFolder, const std::wstring& listPath);
 // The file path with ".pbk" appended to its name.
 std::wstring BackupPathOf(const std::wstring& filePath);
+// The file path with ".pbk2" appended: the interim name of a file that one
+// run rebuilds a second time (its ".pbk" holds the original).
+std::wstring InterimPathOf(const std::wstring& filePath);
 // The text before the last separator; empty when there is none.
 std::wstring FolderOf(const std::wstring& filePath);
 // The text after the last separator.
 std::wstring NameOf(const std::wstring& filePath);
+// The path as the user finds it on this system (native separators), for
+// messages.
+std::wstring DisplayPath(const std::wstring& path);
+// ": " and the description of the thread's last system error, for
+// messages; read it before any other call can change the error.
+std::wstring SystemReason();
 // I + "\" (only when I does not end in a separator) + "bin\".
 std::wstring ToolsFolderOf(const std::wstring& installFolder);
 

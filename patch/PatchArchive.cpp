@@ -8,6 +8,8 @@
 #include "KernelStandard/Log.h"
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/TextConvert.h"
+#include "patch/EnginePaths.h"
+#include "patch/PatchEngineCallbacks.h"
 #include "patch/UnpackedFile.h"
 #include "stream/Compression.h"
 #include "stream/NolkDataBufferFile.h"
@@ -26,10 +28,17 @@ class ArchiveUnpacker {
   ArchiveUnpacker(const std::wstring& archivePath, const std::wstring& destinationFolder)
       : m_archive(archivePath, NolkDataBufferFile::ReadOnly), m_destination(destinationFolder) {}
 
+  // A Cancel stops the unpacking before the next entry (and, inside a
+  // file, before its next block, see UnpackedFile::WriteData).
   bool Run() {
     if (!m_archive.IsOpen() || !FormatVersionIsKnown()) return false;
-    while (m_archive.GetPosition() < m_archive.GetSize())
+    while (m_archive.GetPosition() < m_archive.GetSize()) {
+      if (EngineCancelRequested()) {
+        LogPrint("UnpackPatchArchive> stopped: the run was cancelled");
+        return false;
+      }
       if (!UnpackEntry()) return false;
+    }
     return true;
   }
 
@@ -77,7 +86,11 @@ class ArchiveUnpacker {
   // crash (UnpackedFile.h).
   bool UnpackFile(const std::wstring& target) {
     UnpackedFile file(target);
-    if (!file.IsOpen()) return false;
+    if (!file.IsOpen()) {
+      const std::wstring reason = SystemReason();
+      PostEngineMessage(LEVEL_ERROR, L"Could not unpack the file " + DisplayPath(target) + reason);
+      return false;
+    }
     return NolkUtil::DecompressData(file, m_archive) == NOLKRESULT_OK;
   }
 

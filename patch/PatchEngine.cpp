@@ -4,6 +4,7 @@
 #include <set>
 
 #include "KernelStandard/FileUtil.h"
+#include "KernelStandard/platform/Platform.h"
 #include "patch/CommitToDisk.h"
 #include "patch/DiffStep.h"
 #include "patch/EngineFileOps.h"
@@ -46,7 +47,10 @@ bool KeepReplacedFile(const std::wstring& target, PatchResultLists& results,
   if (keptTargets.count(target) != 0 || !PathExists(target)) return true;
   const BackupRecord record{target, BackupPathOf(target)};
   if (!RenameFile(record.file, record.backup)) {
-    PostEngineMessage(LEVEL_ERROR, FillIn(L"Failed to create backup of file %s", L"%s", record.backup));
+    const std::wstring reason = SystemReason();
+    PostEngineMessage(
+        LEVEL_ERROR,
+        FillIn(L"Failed to create backup of file %s", L"%s", DisplayPath(record.backup)) + reason);
     return false;
   }
   results.addedBackups.push_back(record);
@@ -54,34 +58,57 @@ bool KeepReplacedFile(const std::wstring& target, PatchResultLists& results,
   return true;
 }
 
+// The message names the installation file the player knows, not the
+// temporary copy it comes from.
 bool CopyIn(const std::wstring& source, const std::wstring& target) {
   if (CopyFileOver(source, target)) return true;
-  RemoveFile(target);
+  RemoveFileEvenReadOnly(target);
   if (CopyFileOver(source, target)) return true;
-  PostEngineMessage(LEVEL_ERROR, L"Could not copy the file: " + source);
+  const std::wstring reason = SystemReason();
+  PostEngineMessage(LEVEL_ERROR, L"Could not copy the file: " + DisplayPath(target) + reason);
   return false;
 }
 
 bool CheckCopiedFile(const std::wstring& target, const FileListEntry& entry) {
   if (FileHasChecksum(target, entry.newChecksum)) return true;
-  PostEngineMessage(LEVEL_ERROR, L"Checksum mismatch after copying: " + target);
+  PostEngineMessage(LEVEL_ERROR, L"Checksum mismatch after copying: " + DisplayPath(target));
+  return false;
+}
+
+// The publisher's permissions when the archive carries them, else those of
+// the file the added one replaces; a new file without either keeps the
+// system's default.
+bool GiveAddedPermissions(const std::wstring& target, const FileListEntry& entry, const FileModes* modes) {
+  std::uint32_t permissions = 0;
+  const auto found = modes != nullptr ? modes->find(PathKey(entry.path)) : FileModes::const_iterator();
+  if (modes != nullptr && found != modes->end()) {
+    permissions = found->second;
+  } else if (!GetPermissions(BackupPathOf(target), permissions)) {
+    return true;
+  }
+  if (OS::Current().SetPermissions(target, permissions)) return true;
+  const std::wstring reason = SystemReason();
+  PostEngineMessage(LEVEL_ERROR,
+                    L"Could not set the permissions of the file: " + DisplayPath(target) + reason);
   return false;
 }
 
 bool AddEntry(const std::wstring& installFolder, const std::wstring& patchFolder, const FileListEntry& entry,
-              PatchResultLists& results, std::set<std::wstring>& keptTargets) {
+              const FileModes* modes, PatchResultLists& results, std::set<std::wstring>& keptTargets) {
   const std::wstring source = PatchDataPath(patchFolder, entry.path);
   const std::wstring target = InstallFilePath(installFolder, entry.path);
   const std::wstring folder = FolderOf(target);
   bool entryOk = true;
   if (!EnsureFolder(folder, &results.createdFolders)) {
-    PostEngineMessage(LEVEL_ERROR, L"Could not create the directory: " + folder);
+    const std::wstring reason = SystemReason();
+    PostEngineMessage(LEVEL_ERROR, L"Could not create the directory: " + DisplayPath(folder) + reason);
     entryOk = false;
   }
   // Recorded before copying, so that a partial copy is rolled back too.
   if (KeepReplacedFile(target, results, keptTargets)) {
     results.added.push_back(target);
-    entryOk = CopyIn(source, target) && entryOk && CheckCopiedFile(target, entry);
+    entryOk = CopyIn(source, target) && entryOk && CheckCopiedFile(target, entry) &&
+              GiveAddedPermissions(target, entry, modes);
   } else {
     entryOk = false;
   }
@@ -94,10 +121,11 @@ bool DeleteEntry(const std::wstring& installFolder, const FileListEntry& entry, 
   const std::wstring backup = BackupPathOf(target);
   if (!RenameFile(target, backup)) {
     if (PathExists(target)) {
-      PostEngineMessage(LEVEL_ERROR, L"Could not delete: " + target);
+      const std::wstring reason = SystemReason();
+      PostEngineMessage(LEVEL_ERROR, L"Could not delete: " + DisplayPath(target) + reason);
       return false;
     }
-    PostEngineMessage(LEVEL_WARNING, L"File seems to have been removed already: " + target);
+    PostEngineMessage(LEVEL_WARNING, L"File seems to have been removed already: " + DisplayPath(target));
   }
   results.deleted.push_back({target, backup});
   return true;
@@ -133,14 +161,14 @@ void QueueAddedFiles(const std::wstring& installFolder, const PatchLists& lists,
 bool FinishForcing(DiskForcer& forcer) {
   std::wstring failed;
   if (forcer.Finish(failed)) return true;
-  PostEngineMessage(LEVEL_ERROR, L"Could not write the file to the disk: " + failed);
+  PostEngineMessage(LEVEL_ERROR, L"Could not write the file to the disk: " + DisplayPath(failed));
   return false;
 }
 
 bool RunSteps(const std::wstring& installFolder, const std::wstring& patchFolder, const PatchLists& lists,
               PatchResultLists& results) {
   DiskForcer forcer;
-  if (!RunAddedStep(installFolder, patchFolder, lists.added, results)) return false;
+  if (!RunAddedStep(installFolder, patchFolder, lists.added, results, &lists.modes)) return false;
   QueueAddedFiles(installFolder, lists, results, forcer);
   return RunDeletedStep(installFolder, lists.deleted, results) &&
          RunPatchedStep(installFolder, patchFolder, lists.patched, results.patched, &forcer) &&
@@ -160,11 +188,12 @@ std::wstring EnginePatchFolder() {
 }
 
 bool RunAddedStep(const std::wstring& installFolder, const std::wstring& patchFolder,
-                  const std::vector<FileListEntry>& entries, PatchResultLists& results) {
+                  const std::vector<FileListEntry>& entries, PatchResultLists& results,
+                  const FileModes* modes) {
   std::set<std::wstring> keptTargets;
   for (const FileListEntry& entry : entries) {
     if (!EngineStepAllowed()) return false;
-    if (!AddEntry(installFolder, patchFolder, entry, results, keptTargets)) return false;
+    if (!AddEntry(installFolder, patchFolder, entry, modes, results, keptTargets)) return false;
   }
   return true;
 }
@@ -179,16 +208,26 @@ bool RunDeletedStep(const std::wstring& installFolder, const std::vector<FileLis
 }
 
 bool ApplyPatch(const std::wstring& installFolder, const std::wstring& patchFolder,
-                const std::wstring& launcherName) {
+                const std::wstring& launcherName, ApplyOptions* options) {
+  ApplyOptions defaults;
+  ApplyOptions& settings = options != nullptr ? *options : defaults;
+  settings.rolledBackFully = true;
   StoreEnginePaths(installFolder, patchFolder);
   PatchLists lists;
   if (!LoadPatchLists(patchFolder, launcherName, lists)) return false;
   ReportTotal(lists);
-  if (!RecoverInterruptedRun(installFolder, lists)) return false;
+  const RecoveryPolicy policy =
+      settings.backupsAreThisPatchs ? RecoveryPolicy::RestoreAll : RecoveryPolicy::KeepUnexplained;
+  if (!RecoverInterruptedRun(installFolder, lists, policy)) {
+    settings.rolledBackFully = false;
+    return false;
+  }
+  if (!NoBackupInTheWay(installFolder, lists)) return false;
 
   PatchResultLists results;
-  const bool ok = RunSteps(installFolder, patchFolder, lists, results);
-  FinishSteps(ok, results);
+  bool ok = RunSteps(installFolder, patchFolder, lists, results);
+  if (ok && settings.beforeCommit) ok = settings.beforeCommit(BackupsOf(results));
+  settings.rolledBackFully = FinishSteps(ok, results);
   return ok;
 }
 

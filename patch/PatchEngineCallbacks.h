@@ -1,6 +1,7 @@
-// How the patch engine reports: three optional process-wide callbacks, set
-// once at start-up. The engine never touches the window; the application
-// registers the message callback (its LogSink) and leaves the others empty.
+// How the patch engine reports: optional process-wide callbacks, set once at
+// start-up. The engine never touches the window; each front end registers
+// the message callback (its LogSink) and its Cancel (the window's button,
+// Ctrl-C in the console) through StopOnCancel.
 #pragma once
 
 #include <functional>
@@ -19,7 +20,16 @@ struct PatchEngineCallbacks {
   std::function<bool()> step;
   // Receives every message of the engine.
   std::function<void(int level, const std::wstring& text)> message;
+  // True once the user has asked to stop the run. The archive unpacker
+  // polls it before each entry and each block of a file.
+  std::function<bool()> cancelRequested;
 };
+
+// Makes the run stop once `cancelRequested` turns true: the step callback
+// then refuses the next entry of the added, deleted and patched steps (so
+// the patch is rolled back; a diff tool already running finishes its one
+// file first), and the unpacker stops at its next entry or block.
+void StopOnCancel(PatchEngineCallbacks& callbacks, std::function<bool()> cancelRequested);
 
 void SetPatchEngineCallbacks(PatchEngineCallbacks callbacks);
 const PatchEngineCallbacks& GetPatchEngineCallbacks();
@@ -28,5 +38,7 @@ const PatchEngineCallbacks& GetPatchEngineCallbacks();
 void PostEngineMessage(int level, const std::wstring& text);
 // Calls the step callback; true when none is set.
 bool EngineStepAllowed();
+// Calls the cancel callback; false when none is set.
+bool EngineCancelRequested();
 
 }  // namespace NolkPatch

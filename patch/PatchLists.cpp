@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "patch/EngineFileOps.h"
 #include "patch/EnginePaths.h"
 #include "patch/PatchEngineCallbacks.h"
 
@@ -50,6 +51,13 @@ void HoldBackEntry(std::vector<FileListEntry>& entries, const std::wstring& name
   if (found != entries.end()) std::rotate(found, found + 1, entries.end());
 }
 
+void HoldBackBuildLauncher(std::vector<FileListEntry>& entries) {
+  const auto found = std::find_if(entries.begin(), entries.end(), [](const FileListEntry& entry) {
+    return PathKey(entry.path) == L"bin\\launcher.exe";
+  });
+  if (found != entries.end()) std::rotate(found, found + 1, entries.end());
+}
+
 bool LoadPatchLists(const std::wstring& patchFolder, const std::wstring& launcherName, PatchLists& lists) {
   if (!ReadOneList(patchFolder, L"addedFiles.txt", lists.added) ||
       !ReadOneList(patchFolder, L"deletedFiles.txt", lists.deleted) ||
@@ -58,7 +66,12 @@ bool LoadPatchLists(const std::wstring& patchFolder, const std::wstring& launche
   }
   if (!AllPathsSafe(lists.added) || !AllPathsSafe(lists.deleted) || !AllPathsSafe(lists.patched))
     return false;
+  if (!ReadFileModes(patchFolder, lists.modes)) {
+    PostEngineMessage(LEVEL_ERROR, L"Malformed file list: " + JoinListPath(patchFolder, kFileModesName));
+    return false;
+  }
   HoldBackEntry(lists.patched, launcherName);
+  HoldBackBuildLauncher(lists.patched);
   return true;
 }
 

@@ -1,8 +1,10 @@
 #include "patch/PatchPackage.h"
 
+#include <algorithm>
 #include <vector>
 
-#include "stream/DataCopy.h"
+#include "KernelStandard/platform/Platform.h"
+#include "patch/TemporaryFolders.h"
 
 namespace NolkPatch {
 namespace {
@@ -22,6 +24,21 @@ std::optional<PackageHeader> ScanForHeader(NolkDataBufferFile& file, std::uint64
     if (!header.has_value()) return std::nullopt;
     if (HasPackageMagic(*header)) return header;
   }
+}
+
+// Copies `count` bytes from the source's position into the stream, in
+// passes of at most 128 KiB; a short write is a failed file operation.
+NolkResult CopyToStream(NolkDataBuffer& source, std::FILE* output, std::uint64_t count) {
+  constexpr std::uint64_t kPassBytes = 128 * 1024;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(count, kPassBytes)));
+  while (count > 0) {
+    const auto length = static_cast<std::uint32_t>(std::min(count, kPassBytes));
+    const NolkResult read = source.ReadData(buffer.data(), length);
+    if (read != NOLKRESULT_OK) return read;
+    if (OS::Current().WriteStream(output, buffer.data(), length) != length) return NOLKRESULT_FILE_ERROR;
+    count -= length;
+  }
+  return NOLKRESULT_OK;
 }
 
 // The header's size field is 32 bits wide: a file of 4 GiB or more never
@@ -103,12 +120,17 @@ NolkResult PatchPackage::ExtractPatch(const std::string& sourceVersion, const st
   return CopyArchive(entry, outputPath);
 }
 
+// The archive goes to a temporary folder: it is created afresh and never
+// written through a link planted at its name (TemporaryFolders.h). A
+// partial copy is removed, so no damaged archive is left behind.
 NolkResult PatchPackage::CopyArchive(const PatchEntry& entry, const std::wstring& outputPath) {
-  NolkDataBufferFile output(outputPath, NolkDataBufferFile::WriteNew);
-  if (!output.IsOpen()) return PACKAGERESULT_CANNOT_CREATE_OUTPUT;
+  std::FILE* output = CreateTemporaryFile(outputPath);
+  if (output == nullptr) return PACKAGERESULT_CANNOT_CREATE_OUTPUT;
   NolkResult result = m_file->SetPosition(entry.dataOffset);
-  if (result == NOLKRESULT_OK) result = CopyData(output, *m_file, entry.dataLength);
-  output.Flush();
+  if (result == NOLKRESULT_OK) result = CopyToStream(*m_file, output, entry.dataLength);
+  if (result == NOLKRESULT_OK && !OS::Current().FlushStream(output, true)) result = NOLKRESULT_FILE_ERROR;
+  OS::Current().CloseStream(output);
+  if (result != NOLKRESULT_OK) RemoveTemporaryFile(outputPath);
   return result;
 }
 

@@ -5,10 +5,12 @@
 // deleted first), so the installation is the old version again and the
 // patch applies normally.
 //
-// A backup beside a file of the patched list is left alone when the file
-// itself is intact (its checksum is the old or the new one) and the backup
-// is not a copy of the old version: it is then a stale leftover, which the
-// patched step replaces.
+// A run that cannot tell whose backups these are (no journal names an
+// interrupted run of this patch) leaves a backup beside a file of the
+// patched list alone when the file itself is intact (its checksum is the old
+// or the new one) and the backup is not a copy of the old version: it is
+// not this patch's. Such a backup is never deleted; the run stops before it
+// changes anything (NoBackupInTheWay) and says where it is.
 #pragma once
 
 #include <string>
@@ -17,8 +19,17 @@
 
 namespace NolkPatch {
 
+enum class RecoveryPolicy {
+  RestoreAll,       // the journal says every backup here is this patch's
+  KeepUnexplained,  // backups that are not copies of the old file stay
+};
+
 // False, with a level-2 message, when a backup cannot be moved back; the
 // backup is then kept and the run must not go on.
-bool RecoverInterruptedRun(const std::wstring& installFolder, const PatchLists& lists);
+bool RecoverInterruptedRun(const std::wstring& installFolder, const PatchLists& lists, RecoveryPolicy policy);
+
+// False, with a level-2 message naming it, when a backup stands beside a
+// file of the lists: it belongs to another run and is left in place.
+bool NoBackupInTheWay(const std::wstring& installFolder, const PatchLists& lists);
 
 }  // namespace NolkPatch

@@ -29,14 +29,20 @@ void PatchSettings::SetDownloadMode(bool on) {
   if (on) m_standaloneMode = false;
 }
 
-void PatchSettings::Reset() { *this = PatchSettings(); }
+void PatchSettings::Reset() {
+  *this = PatchSettings();
+}
 
 namespace {
 std::atomic<LogSinkFunction> g_logSink{nullptr};
 }
 
-void SetLogSink(LogSinkFunction sink) { g_logSink = sink; }
-LogSinkFunction GetLogSink() { return g_logSink; }
+void SetLogSink(LogSinkFunction sink) {
+  g_logSink = sink;
+}
+LogSinkFunction GetLogSink() {
+  return g_logSink;
+}
 
 void LogSinkReport(int level, const std::wstring& text) {
   if (LogSinkFunction sink = g_logSink) sink(level, text);

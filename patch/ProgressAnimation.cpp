@@ -12,7 +12,9 @@ AnimationFactory& Factory() {
 
 }  // namespace
 
-void SetAnimationFactory(AnimationFactory factory) { Factory() = std::move(factory); }
+void SetAnimationFactory(AnimationFactory factory) {
+  Factory() = std::move(factory);
+}
 
 std::unique_ptr<ProgressAnimation> StartProgressAnimation(AnimationKind kind, int minutes) {
   if (!Factory()) return nullptr;

@@ -21,8 +21,7 @@ class ProgressAnimation {
   virtual void Stop() = 0;
 };
 
-using AnimationFactory =
-    std::function<std::unique_ptr<ProgressAnimation>(AnimationKind kind, int minutes)>;
+using AnimationFactory = std::function<std::unique_ptr<ProgressAnimation>(AnimationKind kind, int minutes)>;
 
 void SetAnimationFactory(AnimationFactory factory);
 // Starts an animation; null when no factory is set or the thread could not

@@ -6,6 +6,7 @@
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/TextConvert.h"
 #include "patch/AssetDatabase.h"
+#include "patch/PatchGuard.h"
 #include "patch/PatchPackage.h"
 #include "patch/PatchSettings.h"
 #include "resources/MessageText.h"
@@ -67,12 +68,12 @@ bool RunOnePatchFromPackage() {
 // in a circle for ever; the walk stops there as at a missing patch.
 bool RunStandalone() {
   PatchSettings& settings = PatchSettings::Get();
+  if (!SettleCommittedPatch()) return false;
   std::set<std::string> passed;
   for (;;) {
     if (settings.CurrentVersion() == settings.FinalVersion()) {
       settings.SetTargetVersion(std::string());
-      RebuildAssetDatabase();
-      return true;
+      return RebuildAndSettle();
     }
     passed.insert(settings.CurrentVersion());
     const std::string next = PatchPackage::Instance().FindTargetVersion(settings.CurrentVersion());

@@ -24,7 +24,9 @@ bool GetFreeBytes(const std::wstring& folder, std::uint64_t& bytes);
 // volume posts 242 and passes.
 bool CheckDiskSpace(unsigned requiredMegabytes);
 
-// Walks the package's chain from CurrentVersion to FinalVersion.
+// Settles a committed patch's leftovers, walks the package's chain from
+// CurrentVersion to FinalVersion, then rebuilds the asset database; a
+// failed rebuild fails the run and stays owed (PatchGuard.h).
 bool RunStandalone();
 // Extracts the patch for CurrentVersion from the package and applies it.
 bool RunOnePatchFromPackage();

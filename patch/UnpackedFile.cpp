@@ -2,6 +2,7 @@
 
 #include "KernelStandard/TextConvert.h"
 #include "KernelStandard/platform/Platform.h"
+#include "patch/PatchEngineCallbacks.h"
 
 namespace NolkPatch {
 
@@ -27,6 +28,9 @@ NolkResult UnpackedFile::WriteData(const void* data, std::uint32_t length) {
   if (!IsOpen()) return NOLKRESULT_NOT_OPEN;
   if (length == 0) return NOLKRESULT_OK;
   if (data == nullptr) return NOLKRESULT_BAD_ARGUMENT;
+  // After a Cancel the next block is refused, so a large file does not hold
+  // up the end of the run.
+  if (EngineCancelRequested()) return NOLKRESULT_CLOSED;
   const long written = OS::Current().WriteDescriptor(m_descriptor, data, length);
   if (written > 0) m_position += static_cast<std::uint64_t>(written);
   return written == static_cast<long>(length) ? NOLKRESULT_OK : NOLKRESULT_FILE_ERROR;

@@ -2,7 +2,8 @@
 // delegates to the inner platform unless a rule for the member's name
 // matches the call; a matched call leaves the rule's error as the last error
 // and returns the call's failure value (false, nullptr, -1, 0 bytes or an
-// empty text). A GetFreeBytes rule with a value reports that value instead.
+// empty text). A GetFreeBytes rule with a value reports that value instead,
+// and so does an EffectiveUserId rule (tests act as another user that way).
 //
 // Calls on streams and descriptors match a rule's path through the path the
 // stream or descriptor was opened with; MoveFile, ReplaceFile and CopyFile
@@ -38,6 +39,7 @@ class FaultInjectingPlatform final : public Platform {
   bool Stat(const std::wstring& path, FileInfo& info) override;
   bool Exists(const std::wstring& path) override;
   bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) override;
+  bool SetPermissions(const std::wstring& path, std::uint32_t permissions) override;
   bool CreateDirectory(const std::wstring& path) override;
   bool RemoveDirectory(const std::wstring& path) override;
   bool DeleteFile(const std::wstring& path) override;
@@ -49,6 +51,13 @@ class FaultInjectingPlatform final : public Platform {
   bool GetFreeBytes(const std::wstring& path, std::uint64_t& freeBytes) override;
   bool SetCurrentDirectory(const std::wstring& path) override;
   std::wstring GetCurrentDirectory() override;
+
+  // Private folders and the user (FaultInjectingPrivateFolders.cpp).
+  bool IsSharedFolder(const std::wstring& path) override;
+  bool MakePrivateFolder(const std::wstring& path) override;
+  bool CanWriteFolder(const std::wstring& path) override;
+  std::uint32_t EffectiveUserId() override;
+  std::wstring UserDataFolder() override;
 
   std::FILE* OpenStream(const std::wstring& path, OpenMode mode) override;
   std::size_t ReadStream(std::FILE* stream, void* data, std::size_t length) override;

@@ -194,6 +194,10 @@ bool FaultInjectingPlatform::Exists(const std::wstring& path) {
   return !Fails("Exists", path) && m_inner.Exists(path);
 }
 
+bool FaultInjectingPlatform::SetPermissions(const std::wstring& path, std::uint32_t permissions) {
+  return !Fails("SetPermissions", path) && m_inner.SetPermissions(path, permissions);
+}
+
 bool FaultInjectingPlatform::SetReadOnlyFlag(const std::wstring& path, bool readOnly) {
   return !Fails("SetReadOnlyFlag", path) && m_inner.SetReadOnlyFlag(path, readOnly);
 }

@@ -50,6 +50,9 @@ enum SystemError : int {
 
 int GetLastError();
 void SetLastError(int code);
+// A short English description of a SystemError code ("access denied",
+// "the disk is full"), for messages that tell the user why a file failed.
+std::wstring ErrorText(int code);
 // Maps an errno value to the nearest SystemError code.
 int ErrorFromErrno(int errnoValue);
 
@@ -58,6 +61,12 @@ struct FileInfo {
   bool readOnly = false;
   std::uint64_t size = 0;
   std::int64_t modifiedTime = 0;  // seconds since 1 January 1970
+  // Permission bits in the POSIX form (0755, 0444...). A backend without
+  // them reports 0444 for a read-only file and 0666 otherwise.
+  std::uint32_t permissions = 0;
+  // The path itself is a symbolic link (the other fields describe its
+  // target).
+  bool isSymbolicLink = false;
 };
 
 struct DirEntry {
@@ -96,10 +105,15 @@ class SharedMemory {
 };
 
 enum class OpenMode {
-  Read,            // existing file, read only
-  ReadWrite,       // existing file, read and write
-  CreateTruncate,  // create or truncate, write only
-  CreateReadWrite  // create if missing, read and write, keep contents
+  Read,             // existing file, read only
+  ReadWrite,        // existing file, read and write
+  CreateTruncate,   // create or truncate, write only
+  CreateReadWrite,  // create if missing, read and write, keep contents
+  // A new file, write only, readable by its owner alone. Fails with
+  // ERROR_ALREADY_EXISTS when anything is at the path already, a symbolic
+  // link included (the link is never followed), so a name planted by
+  // someone else is never written through.
+  CreateExclusive
 };
 
 class Platform {
@@ -113,6 +127,11 @@ class Platform {
   virtual bool Stat(const std::wstring& path, FileInfo& info) = 0;
   virtual bool Exists(const std::wstring& path) = 0;
   virtual bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) = 0;
+  // Sets the permission bits (FileInfo::permissions) of a file; a backend
+  // without them keeps only the read-only flag (no write bit set).
+  virtual bool SetPermissions(const std::wstring& path, std::uint32_t permissions) {
+    return SetReadOnlyFlag(path, (permissions & 0222) == 0);
+  }
   virtual bool CreateDirectory(const std::wstring& path) = 0;
   virtual bool RemoveDirectory(const std::wstring& path) = 0;
   virtual bool DeleteFile(const std::wstring& path) = 0;
@@ -158,9 +177,41 @@ class Platform {
   virtual bool SeekDescriptor(int fd, std::uint64_t position) = 0;
   virtual void CloseDescriptor(int fd) = 0;
 
+  // --- Private folders ----------------------------------------------------
+  // Whether someone besides the effective user and the administrator may
+  // create or remove entries in the folder: it is writable by group or
+  // others (as /tmp is) or belongs to another user. Names in such a folder
+  // can be taken or replaced by others at any time. False for a missing
+  // folder and for a backend without ownership.
+  virtual bool IsSharedFolder(const std::wstring& path) {
+    (void)path;
+    return false;
+  }
+  // Creates a folder that only the effective user may enter (mode 0700), or
+  // accepts an existing one that is a real folder (not a symbolic link),
+  // owned by the effective user and not writable by group or others. An
+  // existing folder that is not fails with ERROR_ACCESS_DENIED and is left
+  // alone. The parent must exist. A backend without it fails with
+  // ERROR_NOT_SUPPORTED.
+  virtual bool MakePrivateFolder(const std::wstring& path) {
+    (void)path;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  // Whether the effective user may create and remove entries in the folder
+  // (false for a missing folder, a file, or a read-only file system).
+  virtual bool CanWriteFolder(const std::wstring& path) {
+    FileInfo info;
+    return Stat(path, info) && info.isDirectory && !info.readOnly;
+  }
+
   // --- Processes --------------------------------------------------------
   // argv[0] is the program; it is looked up as a path (no PATH search when
-  // it contains a separator). Standard input is inherited.
+  // it contains a separator). The child does not get the terminal's Ctrl-C
+  // (on POSIX it runs in a process group of its own); it reads nothing from
+  // the terminal (a terminal as standard input is replaced by an empty
+  // input), any other standard input is inherited. A detached child runs
+  // apart from the terminal altogether and outlives the program.
   virtual bool SpawnWithPipe(const std::vector<std::string>& argv, SpawnedProcess& child) = 0;
   virtual bool SpawnDetached(const std::vector<std::string>& argv, int& pid) = 0;
   // As SpawnWithPipe, with `folder` as the child's current directory (the
@@ -189,6 +240,13 @@ class Platform {
   virtual std::wstring ExecutablePath() = 0;
   // Where "C:\temp" points when TEMP is unset.
   virtual std::wstring SystemTempFolder() = 0;
+  // The effective user's number (the user id on POSIX); 0 is the
+  // administrator (root), which a backend without users reports.
+  virtual std::uint32_t EffectiveUserId() { return 0; }
+  // The folder for the user's own program data: $XDG_DATA_HOME when it is
+  // an absolute path, else <home>/.local/share, with <home> from $HOME or,
+  // when that is unset, the user database. Empty when there is no home.
+  virtual std::wstring UserDataFolder() { return {}; }
   // Text for an attached debugger; the POSIX backend appends it to the file
   // named by KORVEL_DEBUG_OUTPUT when that is set, else drops it.
   virtual void DebugOutput(const std::string& text) = 0;
@@ -332,6 +390,12 @@ Platform& Current();
 Platform* Install(Platform* platform);
 // The native backend, never wrapped.
 Platform& Native();
+
+// Hands the interrupt (Ctrl-C) to every child started with a pipe that has
+// not been waited for yet, as the terminal would had they shared its
+// Ctrl-C: for a program that ends at once and must not leave its tools
+// running. Safe inside a signal handler.
+void InterruptChildProcesses();
 
 // Splits a Windows command line into arguments with the rules of the
 // Windows C runtime (quotes, backslashes before quotes).

@@ -9,6 +9,7 @@
 #include "patch/BuildHash.h"
 #include "patch/EngineFileOps.h"
 #include "patch/EnginePaths.h"
+#include "patch/PatchJournal.h"
 #include "patch/PatchPackage.h"
 #include "patch/PatchSettings.h"
 #include "resources/MessageText.h"
@@ -73,8 +74,12 @@ std::wstring InstallRootOfFolder(const std::wstring& folder) {
   return folder.substr(0, start);
 }
 
+// A run stopped while it rebuilt the launcher leaves only the launcher's
+// backup; the build is then the backup's (BuildHashBeforeInterruptedRun).
 bool IdentifyBuild(const std::wstring& folder, std::string& hash) {
-  return IsInstallFolder(folder) && ComputeBuildHash(folder, hash) && !hash.empty();
+  if (!IsInstallFolder(folder)) return false;
+  if (!NolkUtil::FileExists(LauncherPath(folder))) return true;
+  return ComputeBuildHash(folder, hash) && !hash.empty();
 }
 
 // Finds a folder whose build can be identified: the candidate first, then
@@ -126,11 +131,26 @@ void AnnounceReady(InstallLocatorFrontEnd& frontEnd) {
 // old one beside it as a backup; the next run first puts every backup back,
 // so the build installed is the backup's. A backup whose build the package
 // does not know is not taken for one.
+//
+// Only a run that the journal shows unfinished counts: a backup left beside
+// the launcher of a committed patch is a leftover, and the build is the
+// launcher's own.
 std::string BuildHashBeforeInterruptedRun(const std::wstring& folder, const std::string& hash) {
+  PatchJournal journal;
+  const bool unfinished = ReadPatchJournal(folder, journal) && journal.phase == JournalPhase::Applying;
+  if (!unfinished && !hash.empty()) return hash;
   const std::wstring backup = BackupPathOf(LauncherPath(folder));
   std::string backupHash;
   if (!NolkUtil::FileExists(backup) || !NolkUtil::Md5OfFile(backup, backupHash)) return hash;
   return PatchPackage::Instance().FindVersionForBuildHash(backupHash).empty() ? hash : backupHash;
+}
+
+// A run that found the build current may still have work left: the asset
+// database rebuild, or the leftovers of a committed patch.
+bool WorkLeftInCurrentBuild(const std::wstring& folder) {
+  PatchJournal journal;
+  return ReadPatchJournal(folder, journal) &&
+         (journal.rebuildOwed || journal.phase == JournalPhase::Committed);
 }
 
 // Matches the identified build against the package's tables.
@@ -143,7 +163,7 @@ bool PackageApplies(const std::string& hash, InstallLocatorFrontEnd& frontEnd) {
     return false;
   }
   const std::string finalVersion = package.GetBuild();
-  if (finalVersion == installedVersion) {
+  if (finalVersion == installedVersion && !WorkLeftInCurrentBuild(PatchSettings::Get().InstallPath)) {
     PostPatchMessage(kLevelError, LoadMessageText(kTextAlreadyCurrent));
     return false;
   }
@@ -181,9 +201,13 @@ std::wstring FindProductInstallPath(const std::wstring& productKey, const std::w
   return result;
 }
 
+// The launcher's backup counts as well: a run stopped while it rebuilt the
+// launcher leaves only the backup, and the next run must recognise the
+// folder to put it back.
 bool IsInstallFolder(const std::wstring& folder) {
   if (folder.empty()) return false;
-  return NolkUtil::FileExists(NolkUtil::NormalizeSeparators(NolkUtil::JoinPath(folder, kMarkerFile)));
+  const std::wstring marker = NolkUtil::NormalizeSeparators(NolkUtil::JoinPath(folder, kMarkerFile));
+  return NolkUtil::FileExists(marker) || NolkUtil::FileExists(BackupPathOf(marker));
 }
 
 bool LocateInstallation(const std::wstring& programPath, bool userRequested,

@@ -165,6 +165,12 @@ bool EngineTest::HasMessage(int level, const std::wstring& text) const {
   return std::find(m_messages.begin(), m_messages.end(), std::make_pair(level, text)) != m_messages.end();
 }
 
+bool EngineTest::HasMessageStarting(int level, const std::wstring& text) const {
+  return std::any_of(m_messages.begin(), m_messages.end(), [&](const std::pair<int, std::wstring>& message) {
+    return message.first == level && message.second.starts_with(text);
+  });
+}
+
 std::optional<std::uint32_t> EngineTest::PatchingFlag() const {
   std::uint32_t value = 0;
   if (!OS::RegistryStore::Default().GetDword(kProductKey, L"IsPatching", value)) return std::nullopt;

@@ -53,6 +53,8 @@ class EngineTest : public ::testing::Test {
   std::wstring Target(const std::string& listPath) const {
     return Wide(m_install) + L"\\" + NolkUtil::ToWide(listPath);
   }
+  // An installation path as messages show it to the player.
+  std::wstring Shown(const std::string& listPath) const { return Wide(Installed(listPath)); }
   std::wstring Source(const std::string& listPath) const {
     return Wide(m_patch) + L"\\data\\" + NolkUtil::ToWide(listPath);
   }
@@ -73,6 +75,9 @@ class EngineTest : public ::testing::Test {
   std::vector<std::string> ToolCalls() const;
 
   bool HasMessage(int level, const std::wstring& text) const;
+  // A message that begins with the text (messages about a failed file end
+  // with the system's reason).
+  bool HasMessageStarting(int level, const std::wstring& text) const;
   std::optional<std::uint32_t> PatchingFlag() const;
 
   fs::path m_root;

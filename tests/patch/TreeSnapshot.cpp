@@ -31,6 +31,7 @@ TreeSnapshot TakeSnapshot(const std::filesystem::path& root) {
   if (!std::filesystem::exists(root)) return snapshot;
   for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
     const std::string relative = item.path().lexically_relative(root).generic_string();
+    if (relative == "KorvelPatch.journal") continue;  // the run's bookkeeping, checked on its own
     if (item.is_directory()) {
       snapshot.entries[relative] = std::nullopt;
     } else {

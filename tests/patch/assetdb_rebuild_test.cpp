@@ -91,7 +91,7 @@ TEST_F(AssetDbRebuildTest, UtilityRunsOnTheLendAndEverythingItPrintsIsRelayed) {
   setenv("OMBRIXUTIL_STDERR_LINES", "2", 1);
   ASSERT_TRUE(db::CheckFilesNotInUse());
 
-  db::RebuildAssetDatabase();
+  EXPECT_TRUE(db::RebuildAssetDatabase());
 
   ASSERT_GE(Messages().size(), 2u);
   EXPECT_EQ(Messages()[0].level, 0);
@@ -112,7 +112,7 @@ TEST_F(AssetDbRebuildTest, OwnershipComesBackAfterTheUtilityEvenWhenItFails) {
   setenv("OMBRIXUTIL_EXIT_CODE", "7", 1);
   ASSERT_TRUE(db::CheckFilesNotInUse());
 
-  db::RebuildAssetDatabase();
+  EXPECT_FALSE(db::RebuildAssetDatabase()) << "a failing utility did not rebuild the database";
 
   RawBlock raw(DatabasePath());
   ASSERT_TRUE(raw.Open());
@@ -120,7 +120,9 @@ TEST_F(AssetDbRebuildTest, OwnershipComesBackAfterTheUtilityEvenWhenItFails) {
   EXPECT_EQ(raw.Signed(Block::OFFSET_HOLDER), ThisProcess());
   EXPECT_EQ(raw.Byte(Block::OFFSET_LENDS_OWNERSHIP), 0);
   EXPECT_EQ(raw.Byte(Block::OFFSET_ATTACHED_COUNT), 1) << "the utility left the count as it found it";
-  for (const Message& message : Messages()) EXPECT_NE(message.level, 2) << "the exit code is not examined";
+  ASSERT_FALSE(Messages().empty());
+  EXPECT_EQ(Messages().back().level, 2);
+  EXPECT_NE(Messages().back().text.find(L"ended with code 7"), std::wstring::npos);
   ASSERT_EQ(AnimationLog::Get().started.size(), 1u);
   EXPECT_EQ(AnimationLog::Get().started[0], db::AnimationKind::DatabaseRepair);
   EXPECT_EQ(AnimationLog::Get().stopped, 1);
@@ -129,7 +131,7 @@ TEST_F(AssetDbRebuildTest, OwnershipComesBackAfterTheUtilityEvenWhenItFails) {
 TEST_F(AssetDbRebuildTest, UtilityThatCannotStartIsReportedAndOwnershipRetaken) {
   ASSERT_TRUE(db::CheckFilesNotInUse());
 
-  db::RebuildAssetDatabase();
+  EXPECT_FALSE(db::RebuildAssetDatabase());
 
   ASSERT_EQ(Messages().size(), 2u);
   EXPECT_EQ(Messages()[0].level, 0);

@@ -26,7 +26,7 @@ TEST_F(DiffStepTest, AlreadyPatchedFileIsLeftAloneWithoutBackup) {
   EXPECT_TRUE(ToolCalls().empty());
   ASSERT_EQ(m_messages.size(), 1u);
   EXPECT_EQ(m_messages[0], std::make_pair(1, L"Existing file appears to have been patched already: " +
-                                                 Target("bin\\game.dll")));
+                                                 Shown("bin\\game.dll")));
 }
 
 TEST_F(DiffStepTest, DamagedFileRollsBackAddedAndDeletedFiles) {
@@ -40,7 +40,7 @@ TEST_F(DiffStepTest, DamagedFileRollsBackAddedAndDeletedFiles) {
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
   EXPECT_EQ(TakeSnapshot(m_install), before) << DescribeDifferences(before, TakeSnapshot(m_install));
-  EXPECT_TRUE(HasMessage(2, L"Existing file is damaged and cannot be patched: " + Target("b.dll")));
+  EXPECT_TRUE(HasMessage(2, L"Existing file is damaged and cannot be patched: " + Shown("b.dll")));
 }
 
 TEST_F(DiffStepTest, MissingInstalledFileCannotBeChecksummed) {
@@ -48,17 +48,21 @@ TEST_F(DiffStepTest, MissingInstalledFileCannotBeChecksummed) {
   ChangeFile("a.dll", "a1", "a2");
   fs::remove(Installed("a.dll"));
   EXPECT_FALSE(Apply());
-  EXPECT_TRUE(HasMessage(2, L"Failed to compute the checksum for existing file: " + Target("a.dll")));
+  EXPECT_TRUE(HasMessage(2, L"Failed to compute the checksum for existing file: " + Shown("a.dll")));
   EXPECT_FALSE(fs::exists(Installed("a.dll.pbk")));
 }
 
-TEST_F(DiffStepTest, StaleBackupIsReplaced) {
+// A backup that no run accounts for may be the only copy of something: it
+// is never deleted, and the run stops before it changes anything.
+TEST_F(DiffStepTest, UnexplainedBackupIsKeptAndStopsTheRun) {
   InstallCopyingDiffTool();
   ChangeFile("bin\\game.dll", "v1", "v2");
   WriteInstalled("bin\\game.dll.pbk", "left over from long ago");
-  ASSERT_TRUE(Apply());
-  EXPECT_EQ(ReadBytes(Installed("bin\\game.dll")), "v2");
-  EXPECT_FALSE(fs::exists(Installed("bin\\game.dll.pbk")));
+  EXPECT_FALSE(Apply());
+  EXPECT_EQ(ReadBytes(Installed("bin\\game.dll")), "v1");
+  EXPECT_EQ(ReadBytes(Installed("bin\\game.dll.pbk")), "left over from long ago");
+  EXPECT_TRUE(HasMessage(2, L"A backup file left by another patch run is in the way; it was left in place: " +
+                                Shown("bin\\game.dll.pbk")));
 }
 
 TEST_F(DiffStepTest, ToolGetsBackupDiffAndTargetAndRunsInTheToolsFolder) {
@@ -94,7 +98,7 @@ TEST_F(DiffStepTest, VaArchiveThatIsAlreadyNewIsNotRebuilt) {
   ASSERT_TRUE(Apply());
   EXPECT_TRUE(ToolCalls().empty());
   EXPECT_TRUE(
-      HasMessage(1, L"Existing file appears to have been patched already: " + Target("assets\\Base.va")));
+      HasMessage(1, L"Existing file appears to have been patched already: " + Shown("assets\\Base.va")));
   EXPECT_FALSE(fs::exists(Installed("assets\\Base.va.pbk")));
 }
 
@@ -110,7 +114,7 @@ TEST_F(DiffStepTest, VaArchiveWithoutConverterIsAGeneralEntry) {
   // As a general entry it is checked: a changed archive is damaged.
   WriteInstalled("assets\\Base.va", "something else");
   EXPECT_FALSE(Apply());
-  EXPECT_TRUE(HasMessage(2, L"Existing file is damaged and cannot be patched: " + Target("assets\\Base.va")));
+  EXPECT_TRUE(HasMessage(2, L"Existing file is damaged and cannot be patched: " + Shown("assets\\Base.va")));
 }
 
 TEST_F(DiffStepTest, OnlyAVaAtTheVeryEndOfTheNameIsAConverterEntry) {
@@ -172,7 +176,7 @@ TEST_F(DiffStepTest, WrongResultIsCaughtAndRolledBack) {
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
   EXPECT_EQ(TakeSnapshot(m_install), before);
-  EXPECT_TRUE(HasMessage(2, L"Checksum mismatch after patching: " + Target("a.dll")));
+  EXPECT_TRUE(HasMessage(2, L"Checksum mismatch after patching: " + Shown("a.dll")));
 }
 
 TEST_F(DiffStepTest, WrongConverterResultIsCaughtToo) {
@@ -181,7 +185,7 @@ TEST_F(DiffStepTest, WrongConverterResultIsCaughtToo) {
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
   EXPECT_EQ(TakeSnapshot(m_install), before);
-  EXPECT_TRUE(HasMessage(2, L"Checksum mismatch after patching: " + Target("Base.va")));
+  EXPECT_TRUE(HasMessage(2, L"Checksum mismatch after patching: " + Shown("Base.va")));
 }
 
 TEST_F(DiffStepTest, ChattyToolDoesNotBlock) {

@@ -68,7 +68,7 @@ TEST_P(UnforcedFileTest, KeepsTheOldInstallation) {
     result = NolkPatch::ApplyPatchGuarded(Wide(m_patch));
   }
   EXPECT_FALSE(result);
-  EXPECT_TRUE(HasMessage(2, L"Could not write the file to the disk: " + Target(listPath)));
+  EXPECT_TRUE(HasMessage(2, L"Could not write the file to the disk: " + Shown(listPath)));
   const TreeSnapshot after = TakeSnapshot(m_install);
   EXPECT_EQ(after, m_before) << DescribeDifferences(m_before, after);
   EXPECT_EQ(PatchingFlag(), std::optional<std::uint32_t>(1));
@@ -81,8 +81,9 @@ TEST_F(CommitTest, ACommittedRunForcesEveryWrittenFileOnce) {
   OS::ScopedFaults faults;
   ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
   // Two added and two rebuilt files, plus the uninstaller log's own
-  // replacement; nothing that was only unpacked or moved aside.
-  EXPECT_EQ(faults.Calls("FlushStream"), 5);
+  // replacement and the journal's three states (applying, committed,
+  // rebuild owed); nothing that was only unpacked or moved aside.
+  EXPECT_EQ(faults.Calls("FlushStream"), 8);
   EXPECT_EQ(ReadBytes(Installed("data\\c.dat")), "c2");
   EXPECT_EQ(ReadBytes(Installed("maps\\dunes.map")), "new map");
 }

@@ -74,10 +74,10 @@ TEST_F(RecoveryTest, RunKilledDuringThePatchedStepIsCompleted) {
 
   ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
   ExpectNewVersion();
-  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("bin\\tool.dll")));
-  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("old.dat")));
-  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("bin\\a.dll")));
-  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("bin\\b.dll")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Shown("bin\\tool.dll")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Shown("old.dat")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Shown("bin\\a.dll")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Shown("bin\\b.dll")));
   EXPECT_EQ(PatchingFlag(), std::nullopt);
 }
 
@@ -110,14 +110,15 @@ TEST_F(RecoveryTest, BackupThatCannotBeMovedBackStopsTheRun) {
   faults.Add(rule);
   EXPECT_FALSE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
   EXPECT_EQ(TakeSnapshot(m_install), before);
-  EXPECT_TRUE(HasMessage(2, L"Failed to restore backup file " + Target("old.dat")));
+  EXPECT_TRUE(HasMessage(2, L"Failed to restore backup file " + Shown("old.dat")));
   EXPECT_EQ(PatchingFlag(), std::optional<std::uint32_t>(1));
 }
 
-TEST_F(RecoveryTest, StaleBackupBesideAnIntactFileIsNotRestored) {
+TEST_F(RecoveryTest, StaleBackupBesideAnIntactFileIsNeitherRestoredNorDeleted) {
   WriteBytes(Installed("bin\\a.dll.pbk"), "an unrelated old copy");
-  ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
-  ExpectNewVersion();
+  const TreeSnapshot before = TakeSnapshot(m_install);
+  EXPECT_FALSE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  EXPECT_EQ(TakeSnapshot(m_install), before);
   for (const auto& message : m_messages) EXPECT_NE(message.first, 1) << NolkUtil::ToNarrow(message.second);
 }
 

@@ -147,7 +147,7 @@ TEST_F(RollbackTest, BackupThatCannotBeRestoredIsReportedAndKept) {
   rule.count = 1;
   faults.Add(rule);
   EXPECT_FALSE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
-  EXPECT_TRUE(HasMessage(2, L"Failed to restore backup file " + Target("bin\\a.dll")));
+  EXPECT_TRUE(HasMessage(2, L"Failed to restore backup file " + Shown("bin\\a.dll")));
   EXPECT_EQ(ReadBytes(Installed("bin\\a.dll.pbk")), "a1");
   EXPECT_EQ(ReadBytes(Installed("bin\\b.dll")), "b1");
   EXPECT_EQ(ReadBytes(Installed("old\\first.dat")), "first deleted");
@@ -157,7 +157,7 @@ TEST_F(RollbackTest, BackupThatCannotBeRestoredIsReportedAndKept) {
   WriteInstalled("data\\c.dat", "c1");
   m_messages.clear();
   EXPECT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
-  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Target("bin\\a.dll")));
+  EXPECT_TRUE(HasMessage(1, L"Restored backup left by an interrupted patch: " + Shown("bin\\a.dll")));
   EXPECT_EQ(ReadBytes(Installed("bin\\a.dll")), "a2");
   EXPECT_TRUE(TakeSnapshot(m_install).Backups().empty());
 }

@@ -152,7 +152,7 @@ TEST_F(EngineStepsTest, AlreadyRemovedFileIsAWarningOnly) {
   ASSERT_TRUE(Apply());
   ASSERT_EQ(m_messages.size(), 1u);
   EXPECT_EQ(m_messages[0],
-            std::make_pair(1, L"File seems to have been removed already: " + Target("bin\\gone.dll")));
+            std::make_pair(1, L"File seems to have been removed already: " + Shown("bin\\gone.dll")));
   EXPECT_FALSE(fs::exists(Installed("bin\\gone.dll.pbk")));
 }
 
@@ -181,7 +181,7 @@ TEST_F(EngineStepsTest, CopiedFileWithWrongChecksumRollsBack) {
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
   EXPECT_EQ(TakeSnapshot(m_install), before) << DescribeDifferences(before, TakeSnapshot(m_install));
-  EXPECT_TRUE(HasMessage(2, L"Checksum mismatch after copying: " + Target("bin\\tool.dll")));
+  EXPECT_TRUE(HasMessage(2, L"Checksum mismatch after copying: " + Shown("bin\\tool.dll")));
   EXPECT_TRUE(HasMessage(0, L"Failed adding: bin\\tool.dll..."));
 }
 
@@ -192,7 +192,7 @@ TEST_F(EngineStepsTest, MissingSourceFailsTheCopy) {
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
   EXPECT_EQ(TakeSnapshot(m_install), before) << DescribeDifferences(before, TakeSnapshot(m_install));
-  EXPECT_TRUE(HasMessage(2, L"Could not copy the file: " + Source("sub\\b.txt")));
+  EXPECT_TRUE(HasMessageStarting(2, L"Could not copy the file: " + Shown("sub\\b.txt") + L": "));
   EXPECT_TRUE(HasMessage(0, L"Failed adding: sub\\b.txt..."));
 }
 
@@ -202,7 +202,7 @@ TEST_F(EngineStepsTest, FolderThatCannotBeCreatedFailsTheEntry) {
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
   EXPECT_EQ(TakeSnapshot(m_install), before);
-  EXPECT_TRUE(HasMessage(2, L"Could not create the directory: " + Target("maps")));
+  EXPECT_TRUE(HasMessageStarting(2, L"Could not create the directory: " + Shown("maps") + L": "));
   EXPECT_TRUE(HasMessage(0, L"Failed adding: maps\\m1.map..."));
 }
 

@@ -94,7 +94,7 @@ TEST_F(LookAheadStepTest, AFileListedTwiceIsFoundPatchedTheSecondTime) {
   ASSERT_TRUE(Apply());
   EXPECT_EQ(ReadBytes(Installed("bin\\a.dll")), "a2");
   EXPECT_EQ(ToolCalls().size(), 1u);
-  EXPECT_TRUE(HasMessage(1, L"Existing file appears to have been patched already: " + Target("bin\\a.dll")));
+  EXPECT_TRUE(HasMessage(1, L"Existing file appears to have been patched already: " + Shown("bin\\a.dll")));
 }
 
 // The tool also damages the next entry's file after it may have been hashed
@@ -107,7 +107,7 @@ TEST_F(LookAheadStepTest, ANextFileChangedWhileTheToolRunsIsSeenChanged) {
   ChangeFile("bin\\a.dll", "a1", "a2");
   ChangeFile("bin\\b.dll", "b1", "b2");
   EXPECT_FALSE(Apply());
-  EXPECT_TRUE(HasMessage(2, L"Existing file is damaged and cannot be patched: " + Target("bin\\b.dll")));
+  EXPECT_TRUE(HasMessage(2, L"Existing file is damaged and cannot be patched: " + Shown("bin\\b.dll")));
   EXPECT_EQ(ReadBytes(Installed("bin\\a.dll")), "a1");
 }
 

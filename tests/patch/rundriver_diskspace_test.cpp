@@ -92,8 +92,11 @@ TEST_F(RunDriverTest, GetFreeBytesReadsTheRealVolume) {
   EXPECT_FALSE(NolkPatch::GetFreeBytes((m_root / "no" / "such" / "folder").wstring(), bytes));
 }
 
+// A system temporary folder of the user's own is used as it is; a shared
+// one (such as /tmp) is covered in temporary_root_test.cpp.
 TEST_F(RunDriverTest, TemporaryRootFollowsTemp) {
   EXPECT_EQ(NolkPatch::TemporaryRoot(), m_temp.wstring());
+  ScopedVariable systemTemp("TMPDIR", (m_root / "system").string());
   const std::wstring systemFolder = OS::Current().SystemTempFolder();
   {
     ScopedVariable unset("TEMP", std::nullopt);

@@ -61,8 +61,16 @@ bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
   return platform.MoveFile(temporary, path);
 }
 
+// File systems allow 255 bytes per name; a long name would overflow with
+// the suffix, so such a file gets a short temporary name in its folder.
+constexpr std::size_t kLongestName = 255;
+
 std::wstring TemporaryNameBeside(const std::wstring& path) {
-  return path + L".part" + std::to_wstring(OS::Current().ProcessId());
+  const std::wstring suffix = L".part" + std::to_wstring(OS::Current().ProcessId());
+  const std::size_t separator = path.find_last_of(L"\\/");
+  const std::size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
+  if (OS::ToUtf8(path.substr(nameStart) + suffix).size() <= kLongestName) return path + suffix;
+  return path.substr(0, nameStart) + L"~vpatch" + suffix;
 }
 
 // Old file and diff live only while the new file is rebuilt, so they are

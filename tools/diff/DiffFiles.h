@@ -36,8 +36,9 @@ enum class DiffFileResult {
 // hashed while it is still in the cache.
 bool ReadWholeFile(const std::wstring& path, UninitializedBytes& bytes, OldFileHasher* hasher = nullptr);
 
-// Writes bytes to path + ".part<process id>" and renames that over path
-// (replacing an existing file). On failure the temporary file is removed
+// Writes bytes to path + ".part<process id>" (to "~vpatch.part<process id>"
+// in the same folder when that name would exceed 255 bytes) and renames
+// that over path (replacing an existing file). On failure the temporary file is removed
 // and an existing file at path is left as it was.
 bool WriteFileReplacing(const std::wstring& path, ByteSpan bytes);
 

@@ -3,12 +3,31 @@
 #include <map>
 #include <set>
 
+#include "KernelStandard/platform/Platform.h"
 #include "patch/ArchiveEntryName.h"
+#include "patch/FileModes.h"
 #include "tools/publisher/FileLists.h"
 #include "tools/publisher/PublisherNames.h"
 
 namespace KorvelTools {
 namespace {
+
+// The longest file or folder name the patcher can handle: its ".diff" (in
+// the unpacked archive) and ".pbk" (the backup) companions must stay within
+// the 255 bytes that file systems allow for a name.
+constexpr std::size_t kLongestPatchableName = 250;
+
+bool HasRoomForCompanions(const std::wstring& path) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = path.find(L'\\', start);
+    const std::wstring component =
+        path.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    if (OS::ToUtf8(component).size() > kLongestPatchableName) return false;
+    if (end == std::wstring::npos) return true;
+    start = end + 1;
+  }
+}
 
 std::wstring PayloadName(const std::wstring& relativePath) {
   return JoinRelative(kPayloadFolderName, relativePath);
@@ -24,10 +43,15 @@ class PlanMaker {
       : m_converterExtension(converterExtension), m_plan(plan) {}
 
   PublisherResult CheckListable(const std::vector<FileChange>& entries) {
-    for (const FileChange& entry : entries)
+    for (const FileChange& entry : entries) {
       if (!IsListableName(entry.path))
         return PublisherResult::Refuse("the name cannot be written in the 8-bit file lists: " +
                                        Printable(entry.path));
+      if (!HasRoomForCompanions(entry.path))
+        return PublisherResult::Refuse(
+            "a name in this path is longer than " + std::to_string(kLongestPatchableName) +
+            " bytes, so the patcher could not make its .diff and .pbk files: " + Printable(entry.path));
+    }
     return PublisherResult::Success();
   }
 
@@ -49,6 +73,18 @@ class PlanMaker {
 
   void AddList(const char* listName, const std::vector<FileChange>& entries) {
     m_plan.files.push_back({ArchiveContent::Text, {}, {TopLevelName(listName)}, FormatFileList(entries)});
+  }
+
+  // The added files' permissions, so that programs arrive executable.
+  void AddModes(const std::vector<FileChange>& added) {
+    std::vector<std::pair<std::wstring, std::uint32_t>> modes;
+    for (const FileChange& entry : added) {
+      if (entry.permissions != 0) modes.emplace_back(entry.path, entry.permissions);
+    }
+    if (modes.empty()) return;
+    const std::string name = OS::ToUtf8(NolkPatch::kFileModesName);
+    m_plan.files.push_back(
+        {ArchiveContent::Text, {}, {TopLevelName(name.c_str())}, NolkPatch::FormatFileModes(modes)});
   }
 
   void FinishFolders() { m_plan.folders.assign(m_folders.begin(), m_folders.end()); }
@@ -113,6 +149,7 @@ PublisherResult PlanArchive(const TreeChanges& changes, const std::wstring& conv
   maker.AddList(kAddedListName, changes.added);
   maker.AddList(kDeletedListName, changes.deleted);
   maker.AddList(kPatchedListName, OrderPatchedList(changes.changed, warnings));
+  maker.AddModes(changes.added);
   result.warnings = std::move(warnings);
   return result;
 }

@@ -4,10 +4,16 @@
 #include <set>
 
 #include "KernelStandard/Md5.h"
+#include "KernelStandard/platform/Platform.h"
 #include "tools/publisher/PublisherNames.h"
 
 namespace KorvelTools {
 namespace {
+
+std::uint32_t PermissionsOf(const InstallTree& tree, const std::wstring& path) {
+  OS::FileInfo info;
+  return OS::Current().Stat(FullPathOf(tree, path), info) ? info.permissions : 0;
+}
 
 PublisherResult CheckCaseCollisions(const InstallTree& oldTree, const InstallTree& newTree) {
   std::map<std::wstring, std::wstring> fileByKey;
@@ -61,6 +67,7 @@ PublisherResult CompareInstallTrees(const InstallTree& oldTree, const InstallTre
     } else {
       FileChange added{path, {}, {}};
       result = DigestOf(newTree, path, added.newMd5);
+      added.permissions = PermissionsOf(newTree, path);
       changes.added.push_back(added);
     }
     if (!result.Ok()) return result;

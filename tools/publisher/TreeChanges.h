@@ -3,6 +3,7 @@
 // lists carry. Files that are byte for byte the same (same MD5) are left out.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct FileChange {
   std::wstring path;   // relative, '\' between components
   std::string newMd5;  // empty for a deleted file
   std::string oldMd5;  // empty for an added file
+  // Added files: the permission bits in the new tree (0 when unknown).
+  std::uint32_t permissions = 0;
 };
 
 struct TreeChanges {

@@ -42,6 +42,14 @@ bool IsReadOnlyFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && HasReadOnlyFlag(info);
 }
 
+// A symbolic link has no read-only flag of its own: removing or replacing
+// the link leaves its target alone, so the target's flag does not count.
+bool IsReadOnlyEntry(const std::string& path) {
+  struct stat link;
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) return false;
+  return IsReadOnlyFile(path);
+}
+
 bool PathExists(const std::string& path) {
   struct stat info;
   return ::lstat(path.c_str(), &info) == 0;
@@ -127,6 +135,9 @@ bool PosixPlatform::Stat(const std::wstring& path, FileInfo& info) {
   info.readOnly = HasReadOnlyFlag(native);
   info.size = static_cast<std::uint64_t>(native.st_size);
   info.modifiedTime = static_cast<std::int64_t>(native.st_mtime);
+  info.permissions = static_cast<std::uint32_t>(native.st_mode & 07777);
+  struct stat link;
+  info.isSymbolicLink = ::lstat(NativePath(path).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   return true;
 }
 
@@ -143,6 +154,10 @@ bool PosixPlatform::SetReadOnlyFlag(const std::wstring& path, bool readOnly) {
   return ::chmod(native.c_str(), mode & 07777) == 0 || FailFromErrno();
 }
 
+bool PosixPlatform::SetPermissions(const std::wstring& path, std::uint32_t permissions) {
+  return ::chmod(NativePath(path).c_str(), static_cast<mode_t>(permissions & 07777)) == 0 || FailFromErrno();
+}
+
 bool PosixPlatform::CreateDirectory(const std::wstring& path) {
   return ::mkdir(NativePath(path).c_str(), 0777) == 0 || FailFromErrno();
 }
@@ -154,7 +169,7 @@ bool PosixPlatform::RemoveDirectory(const std::wstring& path) {
 bool PosixPlatform::DeleteFile(const std::wstring& path) {
   const std::string native = NativePath(path);
   if (IsDirectoryPath(native)) return FailWith(ERROR_ACCESS_DENIED);
-  if (IsReadOnlyFile(native)) return FailWith(ERROR_ACCESS_DENIED);
+  if (IsReadOnlyEntry(native)) return FailWith(ERROR_ACCESS_DENIED);
   return ::unlink(native.c_str()) == 0 || FailFromErrno();
 }
 

@@ -14,6 +14,7 @@ class PosixPlatform final : public Platform {
   bool Stat(const std::wstring& path, FileInfo& info) override;
   bool Exists(const std::wstring& path) override;
   bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) override;
+  bool SetPermissions(const std::wstring& path, std::uint32_t permissions) override;
   bool CreateDirectory(const std::wstring& path) override;
   bool RemoveDirectory(const std::wstring& path) override;
   bool DeleteFile(const std::wstring& path) override;
@@ -25,6 +26,11 @@ class PosixPlatform final : public Platform {
   bool GetFreeBytes(const std::wstring& path, std::uint64_t& freeBytes) override;
   bool SetCurrentDirectory(const std::wstring& path) override;
   std::wstring GetCurrentDirectory() override;
+
+  // Private folders (PosixPrivateFolders.cpp).
+  bool IsSharedFolder(const std::wstring& path) override;
+  bool MakePrivateFolder(const std::wstring& path) override;
+  bool CanWriteFolder(const std::wstring& path) override;
 
   std::FILE* OpenStream(const std::wstring& path, OpenMode mode) override;
   std::size_t ReadStream(std::FILE* stream, void* data, std::size_t length) override;
@@ -55,6 +61,8 @@ class PosixPlatform final : public Platform {
   std::uint32_t ThreadId() override;
   std::wstring ExecutablePath() override;
   std::wstring SystemTempFolder() override;
+  std::uint32_t EffectiveUserId() override;
+  std::wstring UserDataFolder() override;
   void DebugOutput(const std::string& text) override;
   bool RedirectStdoutToPipe(const std::wstring& pipeName) override;
   bool WriteStdout(const void* data, std::size_t length) override;
