@@ -71,6 +71,7 @@ bool RefuseOtherPatch(const PatchJournal& journal, const std::string& patchName)
 bool RecordCommit(PatchJournal& journal, const std::vector<std::wstring>& backups) {
   journal.phase = JournalPhase::Committed;
   journal.backups = backups;
+  journal.version = PatchSettings::Get().TargetVersion();
   return WriteJournal(journal);
 }
 
@@ -148,6 +149,7 @@ bool RebuildAndSettle() {
     PatchJournal journal;
     if (!ReadJournal(journal)) return false;
     journal.rebuildOwed = false;
+    journal.version.clear();
     return WriteJournal(journal);
   }
   LogSinkReport(

@@ -48,6 +48,8 @@ bool ApplyLine(const std::string& line, PatchJournal& journal) {
     return ParsePhase(value, journal.phase);
   } else if (key == "patch") {
     journal.patch = value;
+  } else if (key == "version") {
+    journal.version = value;
   } else if (key == "backup") {
     if (value.empty()) return false;
     journal.backups.push_back(OS::FromUtf8(value));
@@ -94,6 +96,7 @@ std::wstring PatchJournalPath(const std::wstring& installFolder) {
 std::string FormatPatchJournal(const PatchJournal& journal) {
   std::string text = std::string(kHeader) + "\n";
   if (journal.rebuildOwed) text += "rebuild=owed\n";
+  if (!journal.version.empty()) text += "version=" + journal.version + "\n";
   if (journal.phase != JournalPhase::None) {
     text += std::string("phase=") + PhaseName(journal.phase) + "\n";
     text += "patch=" + journal.patch + "\n";

@@ -11,7 +11,8 @@
 //                  start P while unexplained backups stand there), so the
 //                  next run of P moves them all back;
 //   committed P    P's files are in place and on the disk; the backups
-//                  listed are leftovers to drop.
+//                  listed are leftovers to drop;
+//   version V      the version the last committed patch reached.
 //
 // The file is replaced atomically and forced to the disk, so a kill leaves
 // either the old or the new state. No journal means nothing is unfinished.
@@ -30,8 +31,12 @@ struct PatchJournal {
   JournalPhase phase = JournalPhase::None;
   std::string patch;                  // the patch name ("100_to_200") unless phase is None
   std::vector<std::wstring> backups;  // Committed: backups still to drop
+  // The version the last committed patch reached. A package that does not
+  // list that build's launcher still finds the leftovers and the rebuild
+  // owed to it.
+  std::string version;
 
-  bool Empty() const { return !rebuildOwed && phase == JournalPhase::None; }
+  bool Empty() const { return !rebuildOwed && phase == JournalPhase::None && version.empty(); }
 };
 
 // The journal's path in an installation folder.

@@ -153,10 +153,22 @@ bool WorkLeftInCurrentBuild(const std::wstring& folder) {
          (journal.rebuildOwed || journal.phase == JournalPhase::Committed);
 }
 
-// Matches the identified build against the package's tables.
+// The version a committed patch reached, when a rebuild or leftovers are
+// still owed to it; empty otherwise.
+std::string VersionWithWorkLeft(const std::wstring& folder) {
+  PatchJournal journal;
+  if (!ReadPatchJournal(folder, journal)) return std::string();
+  return journal.rebuildOwed || journal.phase == JournalPhase::Committed ? journal.version : std::string();
+}
+
+// Matches the identified build against the package's tables. A package
+// that does not list its own final build still finishes what a run of it
+// left owed at that build.
 bool PackageApplies(const std::string& hash, InstallLocatorFrontEnd& frontEnd) {
   PatchPackage& package = PatchPackage::Instance();
-  const std::string installedVersion = package.FindVersionForBuildHash(hash);
+  std::string installedVersion = package.FindVersionForBuildHash(hash);
+  if (installedVersion.empty() && VersionWithWorkLeft(PatchSettings::Get().InstallPath) == package.GetBuild())
+    installedVersion = package.GetBuild();
   if (installedVersion.empty()) {
     PostPatchMessage(kLevelError, LoadMessageText(kTextNotApplicable));
     PostFilled(kLevelInfo, kTextBuildHash, hash);

@@ -8,7 +8,6 @@
 #include "tools/publisher/Packager.h"
 
 namespace standalone_test {
-namespace {
 
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
@@ -24,6 +23,8 @@ int RunShell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+namespace {
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -45,7 +46,7 @@ Tree TakeTree(const fs::path& root) {
   Tree tree;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
     const std::string relative = fs::relative(entry.path(), root).generic_string();
-    if (relative == "assets.odx") continue;
+    if (relative == "assets.odx" || relative == kJournalName) continue;
     tree[relative] = entry.is_directory() ? std::string("<folder>") : app_test::ReadFile(entry.path());
   }
   return tree;

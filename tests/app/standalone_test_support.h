@@ -22,8 +22,14 @@ namespace fs = std::filesystem;
 // Every file below a root (relative path -> bytes) and every folder
 // (relative path -> "<folder>"). The utility stand-in's "assets.odx" is
 // left out: it is the rebuilt database, not part of any version.
+// The patch journal is left out too; tests that care read it themselves.
+inline constexpr char kJournalName[] = "KorvelPatch.journal";
 using Tree = std::map<std::string, std::string>;
 Tree TakeTree(const fs::path& root);
+// Shell quoting and a shell command's exit code (-1 when it did not exit).
+std::string Quoted(const std::string& text);
+std::string Quoted(const fs::path& path);
+int RunShell(const std::string& command);
 std::string DescribeDifferences(const Tree& expected, const Tree& actual);
 
 struct RunResult {

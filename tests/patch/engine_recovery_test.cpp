@@ -9,6 +9,8 @@
 #include "TreeSnapshot.h"
 #include "patch/PatchEngine.h"
 #include "patch/PatchGuard.h"
+#include "patch/PatchJournal.h"
+#include "patch/PatchSettings.h"
 
 namespace {
 
@@ -120,6 +122,89 @@ TEST_F(RecoveryTest, StaleBackupBesideAnIntactFileIsNeitherRestoredNorDeleted) {
   EXPECT_FALSE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
   EXPECT_EQ(TakeSnapshot(m_install), before);
   for (const auto& message : m_messages) EXPECT_NE(message.first, 1) << NolkUtil::ToNarrow(message.second);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace enginetest;
+
+class JournalTest : public RecoveryTest {};
+
+// A journal that names another patch in progress: its backups are not this
+// patch's, so nothing is touched.
+TEST_F(JournalTest, AnotherPatchInProgressIsRefusedBeforeAnythingChanges) {
+  fs::rename(Installed("bin\\a.dll"), Installed("bin\\a.dll.pbk"));
+  WriteInstalled("bin\\a.dll", "a from the other patch");
+  NolkPatch::PatchJournal journal;
+  journal.rebuildOwed = true;
+  journal.phase = NolkPatch::JournalPhase::Applying;
+  journal.patch = "50_to_60";
+  ASSERT_TRUE(NolkPatch::WritePatchJournal(Wide(m_install), journal));
+  const TreeSnapshot before = TakeSnapshot(m_install);
+  EXPECT_FALSE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  EXPECT_EQ(TakeSnapshot(m_install), before);
+  NolkPatch::PatchJournal after;
+  ASSERT_TRUE(NolkPatch::ReadPatchJournal(Wide(m_install), after));
+  EXPECT_EQ(after.patch, "50_to_60");
+}
+
+// The journal of this very patch says every backup is its own, so even one
+// that looks unrelated is moved back.
+TEST_F(JournalTest, ThisPatchInProgressRestoresEveryBackup) {
+  WriteBytes(Installed("bin\\a.dll.pbk"), "a1");
+  WriteInstalled("bin\\a.dll", "garbage the killed tool left");
+  NolkPatch::PatchJournal journal;
+  journal.phase = NolkPatch::JournalPhase::Applying;
+  journal.patch = NolkPatch::PatchSettings::Get().PatchName();
+  ASSERT_TRUE(NolkPatch::WritePatchJournal(Wide(m_install), journal));
+  ASSERT_TRUE(NolkPatch::ApplyPatchGuarded(Wide(m_patch)));
+  ExpectNewVersion();
+  NolkPatch::PatchJournal after;
+  ASSERT_TRUE(NolkPatch::ReadPatchJournal(Wide(m_install), after));
+  EXPECT_EQ(after.phase, NolkPatch::JournalPhase::None);
+  EXPECT_TRUE(after.rebuildOwed);
+}
+
+// The commit point: after a committed run the next one drops the listed
+// backups, read-only ones included, and clears the marker.
+TEST_F(JournalTest, CommittedPatchLeftoversAreDropped) {
+  WriteBytes(Installed("bin\\a.dll.pbk"), "a1");
+  fs::permissions(Installed("bin\\a.dll.pbk"), fs::perms::owner_read);
+  NolkPatch::PatchJournal journal;
+  journal.rebuildOwed = true;
+  journal.phase = NolkPatch::JournalPhase::Committed;
+  journal.patch = "100_to_200";
+  journal.backups = {Wide(Installed("bin\\a.dll.pbk"))};
+  ASSERT_TRUE(NolkPatch::WritePatchJournal(Wide(m_install), journal));
+  ASSERT_TRUE(NolkPatch::SettleCommittedPatch());
+  EXPECT_FALSE(fs::exists(Installed("bin\\a.dll.pbk")));
+  NolkPatch::PatchJournal after;
+  ASSERT_TRUE(NolkPatch::ReadPatchJournal(Wide(m_install), after));
+  EXPECT_EQ(after.phase, NolkPatch::JournalPhase::None);
+  EXPECT_TRUE(after.rebuildOwed);
+}
+
+TEST(JournalFormat, RoundTripsAndRefusesWhatIsNotAJournal) {
+  NolkPatch::PatchJournal journal;
+  journal.rebuildOwed = true;
+  journal.phase = NolkPatch::JournalPhase::Committed;
+  journal.patch = "100_to_200";
+  journal.backups = {L"/games/ombrix/bin/\u00e9t\u00e9.dll.pbk"};
+  NolkPatch::PatchJournal read;
+  ASSERT_TRUE(NolkPatch::ParsePatchJournal(NolkPatch::FormatPatchJournal(journal), read));
+  EXPECT_EQ(read.patch, journal.patch);
+  EXPECT_EQ(read.backups, journal.backups);
+  EXPECT_TRUE(read.rebuildOwed);
+  const std::string text = NolkPatch::FormatPatchJournal(journal);
+  EXPECT_FALSE(NolkPatch::ParsePatchJournal(text.substr(0, text.size() - 1), read)) << "cut short";
+  EXPECT_FALSE(NolkPatch::ParsePatchJournal("KorvelPatchJournal 1\nphase=applying\n", read)) << "no patch";
+  EXPECT_FALSE(NolkPatch::ParsePatchJournal("KorvelPatchJournal 1\nfoo=bar\n", read));
+  EXPECT_FALSE(NolkPatch::ParsePatchJournal("something else\n", read));
+  EXPECT_FALSE(NolkPatch::ParsePatchJournal(
+      "KorvelPatchJournal 1\nphase=applying\npatch=1_to_2\nbackup=x.pbk\n", read))
+      << "only a committed patch lists backups to drop";
 }
 
 }  // namespace
