@@ -8,11 +8,27 @@
 namespace OS {
 namespace {
 
-const char* const kDefaultStorePath = "/var/lib/korvel/registry.reg";
+const char* const kMachineStorePath = "/var/lib/korvel/registry.reg";
+const char* const kUserStoreName = "/korvel/registry.reg";
 
 bool Fail(int error) {
   SetLastError(error);
   return false;
+}
+
+// The store of a process that did not name one: root keeps the machine's
+// store; any other user keeps a store of their own in their data folder, so
+// patching a game they own needs no root. A user without a store of their
+// own still reads the machine's store when there is one, so a game that
+// root installed and registered is found (and patching it asks for root,
+// as the run would write its marker there).
+std::string DefaultStorePath() {
+  if (Current().EffectiveUserId() == 0) return kMachineStorePath;
+  const std::wstring dataFolder = Current().UserDataFolder();
+  if (dataFolder.empty()) return kMachineStorePath;
+  const std::string userStore = ToUtf8(dataFolder) + kUserStoreName;
+  if (RegistryStoreFile::Exists(userStore)) return userStore;
+  return RegistryStoreFile::Exists(kMachineStorePath) ? kMachineStorePath : userStore;
 }
 
 }  // namespace
@@ -27,7 +43,7 @@ RegistryStore& RegistryStore::Default() {
 std::string RegistryStore::FilePath() const {
   if (!m_filePath.empty()) return m_filePath;
   const char* configured = std::getenv("KORVEL_REGISTRY");
-  return (configured != nullptr && *configured != '\0') ? configured : kDefaultStorePath;
+  return (configured != nullptr && *configured != '\0') ? configured : DefaultStorePath();
 }
 
 bool RegistryStore::Load(RegistryDocument& document) const {

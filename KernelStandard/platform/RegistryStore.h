@@ -1,9 +1,17 @@
 // HKEY_LOCAL_MACHINE as a file-backed store (format: RegistryDocument.h).
 //
-// The store file is the one given to the constructor, or, for the default
-// store, the environment variable KORVEL_REGISTRY (read at every operation,
-// so a test can point it elsewhere), else /var/lib/korvel/registry.reg.
-// A missing store reads as empty.
+// The store file is the one given to the constructor. The default store is
+// looked up at every operation (so a test can point it elsewhere), in this
+// order:
+//   1. the environment variable KORVEL_REGISTRY, when set and not empty;
+//   2. for root, /var/lib/korvel/registry.reg (the machine's store);
+//   3. for any other user, <data>/korvel/registry.reg when that file exists,
+//      where <data> is $XDG_DATA_HOME, else ~/.local/share;
+//   4. the machine's store when that file exists (a game registered by root
+//      is still found);
+//   5. <data>/korvel/registry.reg, made by the first write.
+// A user without a home folder uses the machine's store. A missing store
+// reads as empty; only writes create the file.
 //
 // Key paths are relative to HKEY_LOCAL_MACHINE, e.g. L"SOFTWARE\\Korvel";
 // key and value names compare without regard to case. Failures return

@@ -85,6 +85,11 @@ bool WriteTemporary(const std::string& path, const std::string& content, std::st
 
 }  // namespace
 
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
 bool ReadAll(const std::string& path, std::string& content) {
   content.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

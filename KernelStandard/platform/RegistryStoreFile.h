@@ -7,6 +7,8 @@
 
 namespace OS::RegistryStoreFile {
 
+// Whether something is at the path (a link counts, even a dangling one).
+bool Exists(const std::string& path);
 // Reads the whole file; a missing file gives true and empty content.
 bool ReadAll(const std::string& path, std::string& content);
 bool MayWrite(const std::string& path);

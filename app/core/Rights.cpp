@@ -7,13 +7,14 @@
 #include "KernelStandard/platform/Platform.h"
 #include "KernelStandard/platform/RegistryStore.h"
 #include "patch/PatchSettings.h"
+#include "patch/TemporaryFolders.h"
 #include "resources/MessageText.h"
 #include "stream/NolkDataBufferFile.h"
 
 namespace NolkPatch {
 namespace {
 
-constexpr wchar_t kKorvelKey[] = L"Software\\Korvel";
+constexpr wchar_t kProductKey[] = L"Software\\Korvel\\Products\\OmbrixSimulator";
 constexpr int kTextNeedsAdmin = 132;
 constexpr int kCaptionNeedsAdmin = 134;
 constexpr int kTextProcessFailed = 138;
@@ -22,16 +23,33 @@ constexpr int kOnExitWaitMs = 1000;
 constexpr int kElevationDismissed = 126;
 constexpr int kElevationRefused = 127;
 
+// The run writes the registry only to set its "IsPatching" marker, and
+// only under a product key that exists (PatchingFlag.cpp). A store without
+// that key is left alone: testing it would create the store as a side
+// effect, and ask for root for a write that never comes. A store that
+// cannot be read at all counts as not writable.
 bool CanWriteRegistry() {
-  OS::RegistryStore& store = OS::RegistryStore::Default();
-  store.CreateKey(kKorvelKey);
-  return store.CanWrite(kKorvelKey);
+  const OS::RegistryStore& store = OS::RegistryStore::Default();
+  if (store.KeyExists(kProductKey)) return store.CanWrite(kProductKey);
+  return OS::GetLastError() == OS::ERROR_FILE_NOT_FOUND;
 }
 
-std::wstring TemporaryFolder() {
-  std::string temp;
-  if (OS::Current().GetEnvironment("TEMP", temp)) return OS::FromUtf8(temp);
-  return OS::Current().SystemTempFolder();
+// The archive and the unpack folders go to the temporary root (a private
+// folder inside a shared one), which is made here as the run would.
+bool CanWriteTemporaryRoot() {
+  std::wstring root;
+  return PrepareTemporaryRoot(root) && OS::Current().CanWriteFolder(root);
+}
+
+// Files are added and replaced in the installation's root and bin folder
+// (an existing one). A missing installation folder has nothing to write.
+bool CanWriteInstallationFolders(const std::wstring& folder) {
+  for (const std::wstring& candidate : {folder, NolkUtil::JoinPath(folder, L"bin")}) {
+    OS::FileInfo info;
+    if (OS::Current().Stat(candidate, info) && info.isDirectory && !OS::Current().CanWriteFolder(candidate))
+      return false;
+  }
+  return true;
 }
 
 bool CanOpenMainExecutable(const std::wstring& folder) {
@@ -66,9 +84,9 @@ bool RunElevated(const std::wstring& programPath, const std::string& arguments) 
 }  // namespace
 
 bool CanWriteInstallation(const std::wstring& folder) {
-  if (!CanWriteRegistry()) return false;
-  if (!NolkUtil::MakeDirectory(TemporaryFolder())) return false;
-  return CanOpenMainExecutable(folder);
+  if (!CanWriteRegistry() || !CanWriteTemporaryRoot()) return false;
+  if (folder.empty()) return true;  // not found yet: nothing to test
+  return CanWriteInstallationFolders(folder) && CanOpenMainExecutable(folder);
 }
 
 std::string BuildRelaunchArguments() {

@@ -9,10 +9,18 @@
 
 namespace NolkPatch {
 
-// True when the process may write HKEY_LOCAL_MACHINE\Software\Korvel (the
-// key is created when missing), can create the temporary folder (TEMP, or
-// the system temporary folder when TEMP is unset), and can open
-// <folder>/bin/Ombrix.exe for writing when that file exists.
+// Whether the process may write everything a run writes:
+//   - the registry store, when it holds the product key
+//     Software\Korvel\Products\OmbrixSimulator (the run sets its
+//     "IsPatching" marker there, and nowhere else); nothing is created in
+//     the store by the test;
+//   - the temporary root (TEMP, else the system temporary folder, or the
+//     private folder inside a shared one; see patch/TemporaryFolders.h),
+//     which is created as the run would;
+//   - the installation's folder and its bin folder, when they exist;
+//   - <folder>/bin/Ombrix.exe, when it exists, opened for writing (it fails
+//     while the game holds it).
+// An empty folder (not found yet) is not examined.
 bool CanWriteInstallation(const std::wstring& folder);
 
 // The 8-bit argument string for the elevated instance, built from

@@ -19,6 +19,8 @@ using app_test::ScopedEnv;
 using app_test::TempFolder;
 using NolkPatch::AppSwitches;
 
+constexpr wchar_t kProductKey[] = L"Software\\Korvel\\Products\\OmbrixSimulator";
+
 bool WaitForFile(const std::filesystem::path& path) {
   for (int i = 0; i < 100 && !std::filesystem::exists(path); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -59,8 +61,10 @@ class RightsTest : public app_test::SettingsTest {
     std::filesystem::create_directories(m_folder / "store");
     std::filesystem::create_directories(m_folder / "game");
   }
+  // A store that names the product (so the run would set its marker there)
+  // but may not be written.
   void MakeStoreReadOnly() {
-    OS::RegistryStore::Default().CreateKey(L"Software\\Korvel");
+    OS::RegistryStore::Default().CreateKey(kProductKey);
     chmod((m_folder / "store").c_str(), 0555);
     chmod((m_folder / "store/registry.reg").c_str(), 0444);
   }
@@ -71,14 +75,51 @@ class RightsTest : public app_test::SettingsTest {
   ScopedEnv m_temp;
 };
 
-TEST_F(RightsTest, WritableStoreCreatesKeyAndTempFolder) {
+TEST_F(RightsTest, WriteTestMakesTheTempFolderButNoStore) {
   EXPECT_TRUE(NolkPatch::CanWriteInstallation(Game()));
-  EXPECT_TRUE(OS::RegistryStore::Default().KeyExists(L"SOFTWARE\\Korvel"));
   EXPECT_TRUE(std::filesystem::is_directory(m_folder / "temp/sub"));
+  EXPECT_FALSE(std::filesystem::exists(m_folder / "store/registry.reg"));
+  EXPECT_FALSE(std::filesystem::exists(m_folder / "store/registry.reg.lock"));
 }
 
-TEST_F(RightsTest, ReadOnlyStoreMeansNoRights) {
+TEST_F(RightsTest, ReadOnlyStoreMeansNoRightsWhenItNamesTheProduct) {
   MakeStoreReadOnly();
+  EXPECT_FALSE(NolkPatch::CanWriteInstallation(Game()));
+}
+
+// The run writes nothing to a store without the product key, so a store
+// that may not be written does not matter then.
+TEST_F(RightsTest, ReadOnlyStoreWithoutTheProductIsNoObstacle) {
+  OS::RegistryStore::Default().CreateKey(L"Software\\Korvel");
+  chmod((m_folder / "store").c_str(), 0555);
+  chmod((m_folder / "store/registry.reg").c_str(), 0444);
+  EXPECT_TRUE(NolkPatch::CanWriteInstallation(Game()));
+}
+
+TEST_F(RightsTest, StoreThatIsNotARegistryFileMeansNoRights) {
+  m_folder.WriteFile("store/registry.reg", "not a registry export");
+  EXPECT_FALSE(NolkPatch::CanWriteInstallation(Game()));
+  EXPECT_EQ(app_test::ReadFile(m_folder / "store/registry.reg"), "not a registry export");
+}
+
+// The folders are refused through the platform layer: root, which runs
+// these tests, may write everywhere.
+TEST_F(RightsTest, InstallationAndBinFolderMustBeWritable) {
+  {
+    OS::ScopedFaults faults;
+    faults.Add(Fault("CanWriteFolder", "/game", 5));
+    EXPECT_FALSE(NolkPatch::CanWriteInstallation(Game()));  // no bin folder: the root is refused
+  }
+  std::filesystem::create_directories(m_folder / "game/bin");
+  EXPECT_TRUE(NolkPatch::CanWriteInstallation(Game()));
+  OS::ScopedFaults faults;
+  faults.Add(Fault("CanWriteFolder", "/game/bin", 5));
+  EXPECT_FALSE(NolkPatch::CanWriteInstallation(Game()));
+}
+
+TEST_F(RightsTest, TemporaryRootMustBeWritable) {
+  OS::ScopedFaults faults;
+  faults.Add(Fault("CanWriteFolder", "temp/sub", 5));
   EXPECT_FALSE(NolkPatch::CanWriteInstallation(Game()));
 }
 

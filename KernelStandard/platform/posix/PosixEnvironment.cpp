@@ -1,6 +1,8 @@
-// POSIX backend: process environment, clocks, debugger text and the
-// standard-output redirection to a parent's named pipe.
+// POSIX backend: process environment, the user and the user's data folder,
+// clocks, debugger text and the standard-output redirection to a parent's
+// named pipe.
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -8,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 #include "KernelStandard/platform/posix/PosixPlatform.h"
 
@@ -43,6 +46,20 @@ class SigpipeGuard {
   sigset_t m_previous;
   bool m_wasPending = false;
 };
+
+// $HOME, else the home folder of the effective user in the user database;
+// empty when neither names one.
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  passwd entry;
+  passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+    return {};
+  return found->pw_dir != nullptr ? found->pw_dir : "";
+}
 
 }  // namespace
 
@@ -88,6 +105,17 @@ std::wstring PosixPlatform::ExecutablePath() {
 std::wstring PosixPlatform::SystemTempFolder() {
   const char* folder = std::getenv("TMPDIR");
   return FromUtf8((folder != nullptr && *folder != '\0') ? folder : "/tmp");
+}
+
+std::uint32_t PosixPlatform::EffectiveUserId() {
+  return static_cast<std::uint32_t>(::geteuid());
+}
+
+std::wstring PosixPlatform::UserDataFolder() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome != nullptr && dataHome[0] == '/') return FromUtf8(dataHome);
+  const std::string home = HomeFolder();
+  return home.empty() ? std::wstring() : FromUtf8(home + "/.local/share");
 }
 
 void PosixPlatform::DebugOutput(const std::string& text) {

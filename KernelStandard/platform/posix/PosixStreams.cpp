@@ -26,6 +26,8 @@ int OpenFlags(OpenMode mode) {
       return O_WRONLY | O_CREAT | O_TRUNC;
     case OpenMode::CreateReadWrite:
       return O_RDWR | O_CREAT;
+    case OpenMode::CreateExclusive:
+      return O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
   }
   return O_RDONLY;
 }
@@ -35,6 +37,7 @@ const char* StdioMode(OpenMode mode) {
     case OpenMode::Read:
       return "rb";
     case OpenMode::CreateTruncate:
+    case OpenMode::CreateExclusive:
       return "wb";
     case OpenMode::ReadWrite:
     case OpenMode::CreateReadWrite:
@@ -43,10 +46,16 @@ const char* StdioMode(OpenMode mode) {
   return "rb";
 }
 
+// Exclusive files are temporary ones of this user alone; the others get
+// the usual permissions less the umask.
+mode_t CreationMode(OpenMode mode) {
+  return mode == OpenMode::CreateExclusive ? 0600 : 0666;
+}
+
 // A file without any write bit carries the read-only flag and is refused
 // for writing, as Windows does for every user.
 bool RefusedForWriting(const std::string& path, OpenMode mode) {
-  if (mode == OpenMode::Read) return false;
+  if (mode == OpenMode::Read || mode == OpenMode::CreateExclusive) return false;
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & kAllWriteBits) == 0;
 }
@@ -58,7 +67,7 @@ int OpenNative(const std::string& path, OpenMode mode) {
   }
   int fd;
   do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, CreationMode(mode));
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     FailFromErrno();
