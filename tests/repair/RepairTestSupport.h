@@ -23,6 +23,15 @@ namespace RepairTest {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Joins texts; written out because GCC 12 at -O3 warns falsely about
+// "literal" + std::string temporaries.
+template <typename... Parts>
+std::string Cat(const Parts&... parts) {
+  std::string text;
+  (text.append(parts), ...);
+  return text;
+}
+
 // The checksum exactly as defined: per byte, crc ^= byte << 24, then eight
 // shifts with the polynomial 0x04C11DB7.
 inline std::uint32_t BitwiseCrc(const void* data, std::size_t length, std::uint32_t crc = 0) {
@@ -147,8 +156,7 @@ class StdoutCapture {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   bool HasLine(const std::string& line) {
-    const std::string text = "\n" + Text();
-    return text.find("\n" + line + "\n") != std::string::npos;
+    return Cat("\n", Text()).find(Cat("\n", line, "\n")) != std::string::npos;
   }
   std::size_t Count(const std::string& piece) {
     const std::string text = Text();

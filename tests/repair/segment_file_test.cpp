@@ -76,7 +76,7 @@ TEST_F(SegmentFileTest, ChecksumIsTheCrcOfTheSegmentAndAnnouncesItself) {
   const std::wstring second = MakeSegmentKey(m_install.Wide(L"game.dat"), 1);
   RepairTest::StdoutCapture output;
   const std::uint32_t checksum = NolkUtil::SegmentChecksum(second);
-  EXPECT_TRUE(output.HasLine(" Checksum " + OS::ToUtf8(second) + " .."));
+  EXPECT_TRUE(output.HasLine(RepairTest::Cat(" Checksum ", OS::ToUtf8(second), " ..")));
   EXPECT_EQ(checksum, RepairTest::BitwiseCrc(data.data() + kSegmentSize, 5000));
 }
 

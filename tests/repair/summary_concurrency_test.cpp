@@ -22,7 +22,8 @@ TEST(SummaryConcurrencyTest, WritersAndSaversShareTheSummary) {
   constexpr int kFilesPerWriter = 25;
   for (int w = 0; w < kWriters; ++w) {
     for (int f = 0; f < kFilesPerWriter; ++f) {
-      install.Write("w" + std::to_string(w) + "/f" + std::to_string(f), "content " + std::to_string(f));
+      install.Write(RepairTest::Cat("w", std::to_string(w), "/f", std::to_string(f)),
+                    RepairTest::Cat("content ", std::to_string(f)));
     }
   }
   FileTreeSummary summary;
