@@ -21,6 +21,7 @@
 #include "app/cli/ConsoleOutput.h"
 #include "app/core/CommandLine.h"
 #include "app/core/FatalError.h"
+#include "app/core/InstallDiscovery.h"
 #include "app/core/Messaging.h"
 #include "app/core/PatchJob.h"
 #include "app/core/ProgressThreads.h"
@@ -39,6 +40,7 @@ using namespace NolkPatch;
 constexpr int kExitCompleted = 0;
 constexpr int kExitAborted = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitAlreadyCurrent = 3;
 constexpr int kStartupFailed = 1;
 
 void PrintBox(const std::wstring& text, const std::wstring& caption) {
@@ -107,6 +109,7 @@ int RunPatcher(const AppSwitches& switches, ConsoleInstallLocator& locator) {
     exitCode = RunWorker(output);
   } else {
     ReportNoOperation();
+    if (InstallationAlreadyCurrent()) exitCode = kExitAlreadyCurrent;
   }
   DisconnectReporting();
   LaunchOnExitProgram(switches);

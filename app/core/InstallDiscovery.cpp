@@ -1,5 +1,7 @@
 #include "app/core/InstallDiscovery.h"
 
+#include <atomic>
+
 #include "KernelStandard/FileUtil.h"
 #include "KernelStandard/Md5.h"
 #include "KernelStandard/PathUtil.h"
@@ -16,6 +18,8 @@
 
 namespace NolkPatch {
 namespace {
+
+std::atomic<bool> g_alreadyCurrent{false};
 
 constexpr wchar_t kProductsKey[] = L"SOFTWARE\\Korvel\\Products";
 constexpr wchar_t kProductKey[] = L"OmbrixSimulator";
@@ -177,6 +181,7 @@ bool PackageApplies(const std::string& hash, InstallLocatorFrontEnd& frontEnd) {
   const std::string finalVersion = package.GetBuild();
   if (finalVersion == installedVersion && !WorkLeftInCurrentBuild(PatchSettings::Get().InstallPath)) {
     PostPatchMessage(kLevelError, LoadMessageText(kTextAlreadyCurrent));
+    g_alreadyCurrent = true;
     return false;
   }
   EnterStandaloneMode(installedVersion, finalVersion);
@@ -222,8 +227,13 @@ bool IsInstallFolder(const std::wstring& folder) {
   return NolkUtil::FileExists(marker) || NolkUtil::FileExists(BackupPathOf(marker));
 }
 
+bool InstallationAlreadyCurrent() {
+  return g_alreadyCurrent;
+}
+
 bool LocateInstallation(const std::wstring& programPath, bool userRequested,
                         InstallLocatorFrontEnd& frontEnd) {
+  g_alreadyCurrent = false;
   const NolkResult opened = PatchPackage::Instance().Open(programPath);
   if (opened == NOLKRESULT_NOT_SUPPORTED) return false;
   if (opened != NOLKRESULT_OK) {

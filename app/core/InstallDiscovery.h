@@ -32,6 +32,11 @@ class InstallLocatorFrontEnd {
 // registry at start-up, through the front end's file choice otherwise) and
 // checks that the package applies to its build. True when it does; then
 // StandaloneMode is set and the versions are filled in PatchSettings.
+// Whether the last LocateInstallation found the installation already at the
+// package's final build with nothing left to do (the console tells that
+// apart from a failure by its exit code).
+bool InstallationAlreadyCurrent();
+
 bool LocateInstallation(const std::wstring& programPath, bool userRequested,
                         InstallLocatorFrontEnd& frontEnd);
 

@@ -129,6 +129,7 @@ TEST_F(MendingTest, FailingRebuildAbortsAndStaysOwedUntilItSucceeds) {
   // With nothing owed any more, the build is simply current.
   const RunResult again = RunPackaged();
   EXPECT_TRUE(again.Contains("does not require this patch")) << again.output;
+  EXPECT_EQ(again.exitCode, 3) << "nothing to do is told apart from a failure";
 }
 
 class LauncherKillTest : public MendingTest, public ::testing::WithParamInterface<bool> {};
