@@ -57,7 +57,7 @@ bool QueryFile(const std::wstring& eightBitPath, std::uint64_t& length, std::uin
 
 bool FileTreeSummary::RegisterSegment(const std::wstring& localKey, const std::wstring& nameKey,
                                       std::uint32_t knownChecksum) {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   std::int64_t fileTime = 0;
   if (NolkUtil::GetFileModifiedTime(NolkUtil::SplitSegmentKey(localKey).path, fileTime) != NOLKRESULT_OK) {
     return false;
@@ -71,7 +71,7 @@ bool FileTreeSummary::RegisterSegment(const std::wstring& localKey, const std::w
 }
 
 bool FileTreeSummary::RegisterFile(const std::wstring& fullPath, const std::wstring& relativeName) {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   auto next = m_entries.end();
   return RegisterFileAt(EightBitForm(fullPath), fullPath, relativeName, next);
 }
@@ -101,7 +101,7 @@ void FileTreeSummary::RegisterSegments(const std::wstring& fullPath, const std::
 }
 
 void FileTreeSummary::RestampSegments(const std::wstring& relativeName, std::uint64_t modifiedTime) {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   for (std::int64_t index = 0;; ++index) {
     const auto found = m_entries.find(NolkUtil::MakeSegmentKey(relativeName, index));
     if (found == m_entries.end()) return;
@@ -110,12 +110,12 @@ void FileTreeSummary::RestampSegments(const std::wstring& relativeName, std::uin
 }
 
 void FileTreeSummary::RemoveSegment(const std::wstring& nameKey) {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   m_entries.erase(nameKey);
 }
 
 void FileTreeSummary::RemoveSegmentsAfter(const std::wstring& nameKey) {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   const NolkUtil::SegmentKeyParts parts = NolkUtil::SplitSegmentKey(nameKey);
   for (std::int64_t index = parts.index; index < NolkUtil::kMaxSegmentIndex;) {
     if (m_entries.erase(NolkUtil::MakeSegmentKey(parts.path, ++index)) == 0) return;
@@ -127,12 +127,12 @@ bool FileTreeSummary::IsExcluded(const std::wstring& relativeName, const std::se
 }
 
 std::size_t FileTreeSummary::Count() const {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   return m_entries.size();
 }
 
 bool FileTreeSummary::Find(const std::wstring& nameKey, SegmentEntry& entry) const {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   const auto found = m_entries.find(nameKey);
   if (found == m_entries.end()) return false;
   entry = found->second;
@@ -140,12 +140,12 @@ bool FileTreeSummary::Find(const std::wstring& nameKey, SegmentEntry& entry) con
 }
 
 FileTreeSummary::EntryMap FileTreeSummary::Entries() const {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   return m_entries;
 }
 
 void FileTreeSummary::Clear() {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   m_entries.clear();
 }
 

@@ -21,9 +21,9 @@
 #include <set>
 #include <string>
 
+#include "KernelStandard/CriticalSection.h"
 #include "KernelStandard/ResultCodes.h"
 #include "repair/SegmentEntry.h"
-#include "repair/SummaryMutex.h"
 #include "repair/Utf16Name.h"
 #include "stream/NolkDataBuffer.h"
 
@@ -109,7 +109,9 @@ class FileTreeSummary {
   bool ScanOneFolder(const ScanFolder& folder, const std::set<std::wstring>& exclusions,
                      std::deque<ScanFolder>& pending, EntryMap::iterator& next);
 
-  mutable SummaryMutex m_mutex;
+  // Re-entrant: RegisterFile -> RegisterSegment -> RestampSegments take it
+  // again on the same thread.
+  mutable Vek::CriticalSection m_mutex;
   EntryMap m_entries;
 };
 

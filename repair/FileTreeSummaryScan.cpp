@@ -38,7 +38,7 @@ bool NameLess(const OS::DirEntry& a, const OS::DirEntry& b) {
 }  // namespace
 
 NolkResult FileTreeSummary::Scan(const std::wstring& rootFolder, const std::set<std::wstring>& exclusions) {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   for (auto& [key, entry] : m_entries) entry.seen = false;
 
   std::deque<ScanFolder> pending;

@@ -48,7 +48,7 @@ NolkResult ReadEntry(NolkDataBuffer& source, std::vector<unsigned char>& scratch
 }  // namespace
 
 NolkResult FileTreeSummary::Save(NolkDataBuffer& destination) const {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   if (m_entries.size() > UINT32_MAX) return NOLKRESULT_NO_ROOM;
   NolkUtil::BlockWriter writer(destination);
   NolkUtil::AppendLe32(NolkUtil::kSummaryMagic, writer.Bytes());
@@ -63,7 +63,7 @@ NolkResult FileTreeSummary::Save(NolkDataBuffer& destination) const {
 }
 
 NolkResult FileTreeSummary::Load(NolkDataBuffer& source) {
-  SummaryLock lock(m_mutex);
+  Vek::CriticalSectionLock lock(m_mutex);
   m_entries.clear();
   std::uint32_t magic = 0;
   NolkResult result = ReadLe32(source, magic);
