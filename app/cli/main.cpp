@@ -61,6 +61,7 @@ void ConnectReporting(ConsoleOutput& output) {
   SetLogSink(PostPatchMessage);
   PatchEngineCallbacks callbacks;
   callbacks.message = PostPatchMessage;
+  StopOnCancel(callbacks, ConsoleJobHost::InterruptRequested);
   SetPatchEngineCallbacks(std::move(callbacks));
 }
 
@@ -78,7 +79,7 @@ void OfferCommandLineFolder(bool givenOnCommandLine, ConsoleInstallLocator& loca
 
 int RunWorker(ConsoleOutput& output) {
   ConsoleJobHost host(output);
-  ConsoleJobHost::InstallInterruptHandling();
+  host.WatchInterrupts();
   PatchThread worker(host);
   if (worker.Run() != wxTHREAD_NO_ERROR) {
     PostPatchMessage(2, L"The patch worker thread could not be started.");

@@ -34,11 +34,9 @@ std::vector<wxString> ArgumentsOf(const wxCmdLineArgsArray& argv, int argc) {
   return arguments;
 }
 
-void ConnectReporting() {
+void ConnectReporting(MainFrame& frame) {
   SetLogSink(PostPatchMessage);
-  PatchEngineCallbacks callbacks;
-  callbacks.message = PostPatchMessage;
-  SetPatchEngineCallbacks(std::move(callbacks));
+  SetPatchEngineCallbacks(frame.EngineCallbacks());
 }
 
 }  // namespace
@@ -66,7 +64,7 @@ bool KorvelPatcherApp::OnInit() {
   frame->Show();
   SetTopWindow(frame);
   m_windowCreated = true;
-  ConnectReporting();
+  ConnectReporting(*frame);
   frame->LocateInstallation(m_programPath, false);
   frame->ShowInstallPath();
   frame->StopTimer();
@@ -78,6 +76,7 @@ bool KorvelPatcherApp::OnInit() {
 int KorvelPatcherApp::OnExit() {
   LaunchOnExitProgram(m_switches);
   SetLogSink(nullptr);
+  SetPatchEngineCallbacks({});  // they refer to the window, which is gone
   DisarmFatalErrorHandling();
   return 0;
 }

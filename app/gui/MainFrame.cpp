@@ -131,6 +131,13 @@ void MainFrame::OnClose(wxCloseEvent& event) {
   }
 }
 
+PatchEngineCallbacks MainFrame::EngineCallbacks() {
+  PatchEngineCallbacks callbacks;
+  callbacks.message = PostPatchMessage;
+  StopOnCancel(callbacks, [this] { return CancelRequested(); });
+  return callbacks;
+}
+
 void MainFrame::OnPatchMessage(int level, const std::wstring& text) {
   auto* event = new wxCommandEvent(wxEVT_MENU, kLogLineId);
   event->SetString(wxString(text));

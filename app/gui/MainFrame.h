@@ -21,6 +21,7 @@
 #include "app/core/ProgressDisplay.h"
 #include "app/gui/PatchThread.h"
 #include "app/gui/UserDialogs.h"
+#include "patch/PatchEngineCallbacks.h"
 
 namespace NolkPatch {
 
@@ -52,6 +53,11 @@ class MainFrame : public wxFrame, public MessageTarget, public ProgressDisplay, 
   void ShowMessageBox(const std::wstring& text, const std::wstring& caption) override;
   void EnableApply(bool enable) override;
   bool CancelRequested() override { return m_cancelRequested; }
+  // The engine's callbacks for this window's runs: messages are posted,
+  // and once Cancel is confirmed the run stops at its next entry and rolls
+  // back (StopOnCancel). They refer to the window, so they must be replaced
+  // before it goes; the window goes only after its worker has ended.
+  PatchEngineCallbacks EngineCallbacks();
 
   void SetUserDialogs(UserDialogs dialogs) { m_dialogs = std::move(dialogs); }
   bool WorkerRunning() const { return m_workerRunning; }

@@ -1,7 +1,19 @@
-// POSIX backend: child processes. Children start with posix_spawn, standard
-// input inherited, SIGPIPE back at its default and an empty signal mask.
-// Exit codes of reaped children are remembered so that a process can be
-// waited for again; a child ended by a signal reports 128 + the signal.
+// POSIX backend: child processes. Children start with posix_spawn, SIGPIPE
+// back at its default and an empty signal mask. Exit codes of reaped
+// children are remembered so that a process can be waited for again; a
+// child ended by a signal reports 128 + the signal.
+//
+// The tools the patcher runs with a pipe (the diff tools, the game utility)
+// start in a process group of their own. The terminal sends Ctrl-C to its
+// foreground process group only, so the patcher alone decides what a
+// Ctrl-C means: a diff or a database rebuild under way is not cut short by
+// the keypress that asked the patcher to cancel. Such a child could not
+// read the terminal either (a background group is stopped when it tries),
+// so when standard input is a terminal the child reads /dev/null instead;
+// any other standard input is inherited. Until they are reaped these
+// children are listed, so that InterruptChildProcesses can hand them the
+// interrupt when the patcher ends at once. Detached children start a
+// session of their own instead and are not listed: they outlive the run.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +24,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "KernelStandard/platform/posix/PosixPlatform.h"
@@ -22,6 +35,27 @@ namespace OS {
 namespace {
 
 constexpr int kPollSleepMs = 5;
+
+// Children in a process group of their own that have not been reaped yet;
+// 0 marks a free slot. Lock-free, because InterruptChildProcesses runs in a
+// signal handler. The patcher runs a few tools at a time; a child that
+// finds no free slot is simply not interrupted.
+constexpr int kListedChildren = 64;
+std::atomic<int> g_listedChildren[kListedChildren];
+
+void ListChild(int pid) {
+  for (std::atomic<int>& slot : g_listedChildren) {
+    int expected = 0;
+    if (slot.compare_exchange_strong(expected, pid)) return;
+  }
+}
+
+void UnlistChild(int pid) {
+  for (std::atomic<int>& slot : g_listedChildren) {
+    int expected = pid;
+    if (slot.compare_exchange_strong(expected, 0)) return;
+  }
+}
 
 bool NamesAPath(const std::string& program) {
   return program.find('/') != std::string::npos || program.find('\\') != std::string::npos;
@@ -34,12 +68,15 @@ std::vector<char*> ArgumentPointers(const std::vector<std::string>& argv) {
   return pointers;
 }
 
-// Spawn attributes and file actions, released with the object.
+// Spawn attributes and file actions, released with the object. A child
+// that does not get a session of its own gets a process group of its own.
 class SpawnSetup {
  public:
   SpawnSetup(int outputFd, bool newSession, const std::string& folder) {
     posix_spawn_file_actions_init(&m_actions);
     posix_spawnattr_init(&m_attributes);
+    if (!newSession && ::isatty(STDIN_FILENO) == 1)
+      posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (outputFd >= 0) {
       posix_spawn_file_actions_adddup2(&m_actions, outputFd, STDOUT_FILENO);
       posix_spawn_file_actions_adddup2(&m_actions, outputFd, STDERR_FILENO);
@@ -53,7 +90,12 @@ class SpawnSetup {
     posix_spawnattr_setsigmask(&m_attributes, &noSignals);
     posix_spawnattr_setsigdefault(&m_attributes, &defaults);
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (newSession) flags |= POSIX_SPAWN_SETSID;
+    if (newSession) {
+      flags |= POSIX_SPAWN_SETSID;
+    } else {
+      flags |= POSIX_SPAWN_SETPGROUP;
+      posix_spawnattr_setpgroup(&m_attributes, 0);  // the child's own pid becomes its group
+    }
     posix_spawnattr_setflags(&m_attributes, flags);
   }
   ~SpawnSetup() {
@@ -104,7 +146,8 @@ bool PosixPlatform::Spawn(const std::vector<std::string>& argv, int outputFd, bo
   if (argv.empty() || argv[0].empty()) return FailWith(ERROR_INVALID_PARAMETER);
   const bool isPath = NamesAPath(argv[0]);
   std::string program = isPath ? NativePath(FromUtf8(argv[0])) : argv[0];
-  if (isPath && !folder.empty() && program.front() != '/') program = NativePath(GetCurrentDirectory()) + "/" + program;
+  if (isPath && !folder.empty() && program.front() != '/')
+    program = NativePath(GetCurrentDirectory()) + "/" + program;
   std::vector<char*> arguments = ArgumentPointers(argv);
   SpawnSetup setup(outputFd, newSession, folder);
   pid_t child = -1;
@@ -114,8 +157,11 @@ bool PosixPlatform::Spawn(const std::vector<std::string>& argv, int outputFd, bo
                                            arguments.data(), environ);
   if (result != 0) return FailWith(ErrorFromErrno(result));
   pid = child;
-  std::lock_guard lock(m_reapedMutex);
-  m_reapedExitCodes.erase(child);  // a recycled pid must not report an old exit code
+  {
+    std::lock_guard lock(m_reapedMutex);
+    m_reapedExitCodes.erase(child);  // a recycled pid must not report an old exit code
+  }
+  if (!newSession) ListChild(child);
   return true;
 }
 
@@ -168,6 +214,7 @@ bool PosixPlatform::TakeReapedExitCode(int pid, int& exitCode) {
 }
 
 void PosixPlatform::RememberExitCode(int pid, int status, int& exitCode) {
+  UnlistChild(pid);
   exitCode = ExitCodeFromStatus(status);
   std::lock_guard lock(m_reapedMutex);
   m_reapedExitCodes[pid] = exitCode;
@@ -258,6 +305,14 @@ long PosixPlatform::ReadPipe(int fd, void* data, std::size_t length) {
 
 void PosixPlatform::ClosePipe(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+// Only atomics and kill(): safe inside a signal handler.
+void InterruptChildProcesses() {
+  for (std::atomic<int>& slot : g_listedChildren) {
+    const int pid = slot.load();
+    if (pid > 0) ::kill(-pid, SIGINT);
+  }
 }
 
 }  // namespace OS
