@@ -68,6 +68,11 @@ TEST(RegistryToolTest, HelpGoesToStandardOutputAndTouchesNoStore) {
     EXPECT_EQ(help.output.rfind("usage: korvel-registry", 0), 0u) << help.output;
     EXPECT_NE(help.output.find("set-dword KEY NAME N"), std::string::npos) << help.output;
   }
+  EXPECT_NE(RunTool("--help", store).output.find("Store: " + folder.Native("help.reg") + "\n"),
+            std::string::npos);
+  EXPECT_NE(RunTool("--file '" + folder.Native("other.reg") + "' --help", store)
+                .output.find("Store: " + folder.Native("other.reg") + "\n"),
+            std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(folder.Native("help.reg")));
   EXPECT_FALSE(std::filesystem::exists(folder.Native("other.reg")));
   // Help among other arguments is no request for help.

@@ -44,7 +44,6 @@ const char* const kHelp =
     "  list KEY                  subkeys, one per line\n"
     "  values KEY                values in registry file syntax\n"
     "KEY is below HKEY_LOCAL_MACHINE (a leading HKEY_LOCAL_MACHINE\\ or HKLM\\ is accepted).\n"
-    "The store is PATH, else $KORVEL_REGISTRY, else /var/lib/korvel/registry.reg.\n"
     "Exit status: 0 done, 1 no such key or value, 2 usage error or failed write.\n";
 
 struct Invocation {
@@ -57,8 +56,11 @@ bool WantsHelp(const std::vector<std::string>& arguments) {
   return arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h");
 }
 
-int Help() {
-  const std::string text = std::string(kUsage) + kHelp;
+// Ends with the store a command would use: the --file store, else the one
+// the patcher uses.
+int Help(const std::string& file) {
+  const std::string text =
+      std::string(kUsage) + kHelp + "Store: " + OS::RegistryStore(file).FilePath() + "\n";
   return OS::Current().WriteStdout(text.data(), text.size()) ? kSuccess : kFailure;
 }
 
@@ -212,7 +214,7 @@ int main(int argc, char** argv) {
     file = arguments[1];
     arguments.erase(arguments.begin(), arguments.begin() + 2);
   }
-  if (WantsHelp(arguments)) return Help();
+  if (WantsHelp(arguments)) return Help(file);
   if (arguments.empty()) return Usage("no command given");
   Invocation call{arguments[0], {arguments.begin() + 1, arguments.end()}, OS::RegistryStore(file)};
   for (const Command& command : kCommands) {
