@@ -3,8 +3,9 @@
 // the same start-up decisions where they apply without a window; the run
 // starts at once in every mode, as there is no Apply button.
 //
-// Exit codes: 0 the run completed ("Patching completed."), 1 aborted or
-// nothing to do, 2 the command line was rejected. "-h" alone prints the
+// Exit codes: 0 the run completed ("Patching completed."), 1 aborted, 2
+// the command line was rejected, 3 the installation is already at the
+// package's final build with nothing left to do. "-h" alone prints the
 // usage on standard output and exits with 0.
 #include <wx/init.h>
 #include <wx/msgout.h>
