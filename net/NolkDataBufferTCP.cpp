@@ -37,6 +37,14 @@ void NolkDataBufferTCP::SetInactivityTimeout(std::chrono::milliseconds timeout) 
 
 NolkResult NolkDataBufferTCP::Connect(const SocketAddress& address) {
   if (!m_socket || m_connected.load()) return NOLKRESULT_NOT_OPEN;
+  // A socket that was bound for an earlier attempt (refused, lost or
+  // disconnected since) cannot be bound again: start over with a fresh one.
+  if (m_connectAttempted) {
+    Vek::CriticalSectionLock lock(m_lock);
+    m_socket->Close();
+    if (!m_socket->Create(m_manager)) return NOLKRESULT_NOT_OPEN;
+  }
+  m_connectAttempted = true;
   const NolkResult bound = m_socket->Bind(SocketAddress{SocketAddress::kAny, 0}, TCPSocket::BIND_PLAIN);
   if (bound != NOLKRESULT_OK) return bound;
   IOOperation operation;
@@ -73,8 +81,7 @@ NolkResult NolkDataBufferTCP::WriteData(const void* data, std::uint32_t length) 
 }
 
 NolkResult NolkDataBufferTCP::ReadData(void* data, std::uint32_t length) {
-  const NolkResult result = Transfer(Request::Read, data, length);
-  return result;
+  return Transfer(Request::Read, data, length);
 }
 
 NolkResult NolkDataBufferTCP::Transfer(Request request, void* data, std::uint32_t length) {

@@ -42,6 +42,8 @@ class NolkDataBufferTCP : public NolkDataBuffer {
   ~NolkDataBufferTCP() override;
 
   // 7 without a socket or when connected already; else the connect's code.
+  // After a failed attempt or a disconnect, a new socket is made for the
+  // next attempt.
   NolkResult Connect(const SocketAddress& address);
   // Abortive: closes the socket at once (safe from another thread).
   // Graceful: shuts the connection down in order and waits for it.
@@ -70,5 +72,6 @@ class NolkDataBufferTCP : public NolkDataBuffer {
   std::uint64_t m_received = 0;
   bool m_allowPartialReads = false;
   std::atomic<bool> m_connected{false};
+  bool m_connectAttempted = false;  // the socket has been bound for a connect
   CPSocketManager* m_manager = nullptr;
 };

@@ -163,6 +163,26 @@ TEST(TCPBuffer, RefusedConnectIsTwelveAndLeavesTheBufferUnconnected) {
   EXPECT_FALSE(stream.IsConnected());
 }
 
+TEST(TCPBuffer, BufferConnectsAgainAfterARefusalAndAfterADisconnect) {
+  NolkDataBufferTCP stream;
+  ASSERT_EQ(stream.Connect(ClosedPort()), NOLKRESULT_REFUSED);
+  TestPeer first([](PeerConnection& connection) {
+    connection.Send("1");
+    connection.WaitForEnd();
+  });
+  ASSERT_EQ(stream.Connect(first.Address()), NOLKRESULT_OK);
+  char byte = 0;
+  EXPECT_EQ(stream.ReadData(&byte, 1), NOLKRESULT_OK);
+  stream.Disconnect(true);
+  TestPeer second([](PeerConnection& connection) {
+    connection.Send("2");
+    connection.WaitForEnd();
+  });
+  ASSERT_EQ(stream.Connect(second.Address()), NOLKRESULT_OK);
+  EXPECT_EQ(stream.ReadData(&byte, 1), NOLKRESULT_OK);
+  EXPECT_EQ(byte, '2');
+}
+
 TEST(TCPBuffer, SecondConnectWhileConnectedIsRefusedWithSeven) {
   TestPeer peer([](PeerConnection& connection) { connection.WaitForEnd(); });
   NolkDataBufferTCP stream;
