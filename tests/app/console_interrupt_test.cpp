@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "pty_session.h"
+#include "slow_diff_tool.h"
 #include "standalone_test_support.h"
 
 namespace {
@@ -52,33 +53,12 @@ class ConsoleInterruptTest : public StandaloneRunTest {
     MakeTree("200", files200);
   }
 
-  // Puts a diff tool in both versions (so the patch leaves it alone) that,
-  // when the test names a mark, writes "started" to it while it rebuilds
-  // data\first.dat, pauses two seconds, runs the real tool and then adds
-  // "finished": a diff that a Ctrl-C would cut short if the tool got the
-  // terminal's signal. data\second.dat is patched after it.
+  // A diff tool in both versions (so the patch leaves it alone) that takes
+  // two seconds over data\first.dat while the test names a mark;
+  // data\second.dat is patched after it.
   void UseSlowDiffTool() {
-    const std::string script =
-        "#!/bin/sh\n"
-        "case \"$*\" in\n"
-        "*first.dat*)\n"
-        "  if [ -n \"$SLOW_DIFF_MARK\" ]; then\n"
-        "    echo started > \"$SLOW_DIFF_MARK\"\n"
-        "    sleep 2\n"
-        "    '" VPATCH_TOOL
-        "' \"$@\"\n"
-        "    code=$?\n"
-        "    echo finished >> \"$SLOW_DIFF_MARK\"\n"
-        "    exit $code\n"
-        "  fi ;;\n"
-        "esac\n"
-        "exec '" VPATCH_TOOL "' \"$@\"\n";
-    for (const std::string version : {"100", "200"}) {
-      const fs::path tool = TreePath(version) / "bin" / "vpatchl-w32.exe";
-      fs::remove(tool);
-      m_folder.WriteFile(fs::relative(tool, m_folder.Path()).string(), script);
-      fs::permissions(tool, fs::perms::owner_all);
-    }
+    for (const std::string version : {"100", "200"})
+      app_test::InstallSlowDiffTool(TreePath(version), "first.dat", VPATCH_TOOL);
   }
 
   void PackageAndInstall() {
@@ -141,7 +121,7 @@ TEST_F(ConsoleInterruptTest, DuringADiffTheToolFinishesAndThePatchIsRolledBack) 
   PackageAndInstall();
   const Tree before = TakeTree(Install());
   PtySession session;
-  Start(session, {"SLOW_DIFF_MARK=" + SlowDiffMark().string()});
+  Start(session, {std::string(app_test::kSlowDiffMarkVariable) + "=" + SlowDiffMark().string()});
   ASSERT_TRUE(session.WaitUntil([&] { return Text(SlowDiffMark()) == "started\n"; }, kRunTimeoutMs))
       << session.Output();
   ASSERT_TRUE(session.TypeInterrupt());
@@ -186,7 +166,7 @@ TEST_F(ConsoleInterruptTest, ASecondCtrlCEndsAtOnceAndTheNextRunRecovers) {
   PackageAndInstall();
   {
     PtySession session;
-    Start(session, {"SLOW_DIFF_MARK=" + SlowDiffMark().string()});
+    Start(session, {std::string(app_test::kSlowDiffMarkVariable) + "=" + SlowDiffMark().string()});
     ASSERT_TRUE(session.WaitUntil([&] { return Text(SlowDiffMark()) == "started\n"; }, kRunTimeoutMs))
         << session.Output();
     ASSERT_TRUE(session.TypeInterrupt());
