@@ -34,6 +34,15 @@ std::vector<wxString> ArgumentsOf(const wxCmdLineArgsArray& argv, int argc) {
   return arguments;
 }
 
+// Ctrl-C in a terminal that started the window ends the program at once,
+// as it always has; the tools it runs are in process groups of their own,
+// so they are interrupted here rather than left working on the
+// installation. The window's own Cancel is the orderly way out.
+void EndAtOnceOnInterrupt() {
+  OS::InterruptChildProcesses();
+  OS::Current().ExitImmediately(128 + SIGINT);
+}
+
 void ConnectReporting(MainFrame& frame) {
   SetLogSink(PostPatchMessage);
   SetPatchEngineCallbacks(frame.EngineCallbacks());
@@ -46,6 +55,7 @@ bool KorvelPatcherApp::OnInit() {
   // handling also fixes the crash dump name; under a debugger it stays off.
   if (!OS::Current().StartNetwork()) return false;
   InstallFatalErrorHandling(ShowFatalBox);
+  OS::Current().InstallInterruptHandler(EndAtOnceOnInterrupt);
   InstallProgressAnimationFactory();
   InstallStandardRunDrivers();
   // 5-6: the command line.
