@@ -10,6 +10,7 @@ default_packages=(
   zlib1g-dev libzstd-dev libcurl4-openssl-dev libasio-dev libssl-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
   xvfb xauth imagemagick
+  nginx libnginx-mod-stream rsync
 )
 if [ $# -gt 0 ]; then packages=("$@"); else packages=("${default_packages[@]}"); fi
 
