@@ -82,7 +82,10 @@ TEST_F(PackagerProgramTest, RefusesAPatcherThatIsNoProgram) {
 
   const std::string foreign = ProgramCopy("foreign.exe", fs::perms(0755));
   std::fstream file(foreign, std::ios::binary | std::ios::in | std::ios::out);
-  const std::uint16_t otherMachine = EM_X86_64 == EM_AARCH64 ? EM_X86_64 : EM_AARCH64;
+  std::uint16_t machine = 0;
+  file.seekg(offsetof(Elf64_Ehdr, e_machine));
+  file.read(reinterpret_cast<char*>(&machine), sizeof machine);
+  const std::uint16_t otherMachine = machine == EM_AARCH64 ? EM_X86_64 : EM_AARCH64;
   file.seekp(offsetof(Elf64_Ehdr, e_machine));
   file.write(reinterpret_cast<const char*>(&otherMachine), sizeof otherMachine);
   file.close();
