@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/core/RepairRun.h"
 #include "app/core/RunDrivers.h"
 #include "patch/AssetDatabase.h"
 #include "patch/RunDriver.h"
@@ -31,6 +32,7 @@ void InstallStandardRunDrivers(std::shared_ptr<InstallLocatorFrontEnd> locator) 
   hooks.releaseDatabase = ReleaseDatabase;
   hooks.checkDiskSpace = CheckDiskSpace;
   hooks.runStandalone = [](PatchRunContext&) { return RunStandalone(); };
+  hooks.runRepair = RunRepair;
   hooks.findProductInstallPath = FindProductInstallPath;
   hooks.locateInstallation = [locator = std::move(locator)](const std::wstring& programPath) {
     return LocateInstallation(programPath, false, *locator);

@@ -1,8 +1,8 @@
 // Registers the program's own implementations behind the patch worker's
 // hooks (RunDrivers.h): the asset-database check and release, the disk
-// check, the standalone run, the registry lookup of the installation and
-// the installation discovery. The download and repair runs are not part of
-// this build yet; their hooks are left as they are.
+// check, the standalone and repair runs, the registry lookup of the
+// installation and the installation discovery. The download run is not
+// part of this build yet; its hook is left as it is.
 #pragma once
 
 #include <memory>
