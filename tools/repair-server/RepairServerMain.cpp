@@ -53,15 +53,16 @@ int Serve(const ServerOptions& options) {
     std::fprintf(stderr, "korvel-repair-server: %s\n", error.c_str());
     return 1;
   }
+  LogLine("serving " + OS::ToUtf8(reference.Root()) + " (" + std::to_string(reference.SegmentCount()) +
+          " segments in " + std::to_string(reference.Files().size()) + " files, index " +
+          (report.indexReused ? "reused" : "built") + ") on port " + std::to_string(server.Port()) +
+          " with " + std::to_string(server.ThreadCount()) + " threads");
+  // Written last: a script that sees the port file finds the server ready.
   if (!options.portFile.empty() && !WritePortFile(options.portFile, server.Port())) {
     std::fprintf(stderr, "korvel-repair-server: cannot write the port file %s\n",
                  OS::ToUtf8(options.portFile).c_str());
     return 1;
   }
-  LogLine("serving " + OS::ToUtf8(reference.Root()) + " (" + std::to_string(reference.SegmentCount()) +
-          " segments in " + std::to_string(reference.Files().size()) + " files, index " +
-          (report.indexReused ? "reused" : "built") + ") on port " + std::to_string(server.Port()) +
-          " with " + std::to_string(server.ThreadCount()) + " threads");
   server.Run();
   LogLine("stopped");
   return 0;
