@@ -82,6 +82,19 @@ void DropLeftoverBackups(const std::vector<std::wstring>& backups) {
   }
 }
 
+// A backup the commit could not drop (the file was in use, say) stays in
+// the journal, so the next run drops it; false while any is left.
+bool KeepBackupsNotDropped(PatchJournal& journal) {
+  std::vector<std::wstring> left;
+  for (const std::wstring& backup : journal.backups) {
+    if (PathExists(backup)) left.push_back(backup);
+  }
+  if (left.empty()) return true;
+  journal.backups = left;
+  WriteJournal(journal);
+  return false;
+}
+
 bool ClearPatch(PatchJournal& journal) {
   journal.phase = JournalPhase::None;
   journal.patch.clear();
@@ -131,7 +144,7 @@ bool ApplyPatchGuarded(const std::wstring& patchFolder) {
   };
   const bool ok = ApplyPatch(InstallFolder(), patchFolder, kLauncherName, &options);
   if (ok) {
-    if (ClearPatch(journal)) ClearPatchingFlag();
+    if (KeepBackupsNotDropped(journal) && ClearPatch(journal)) ClearPatchingFlag();
     return true;
   }
   SetPatchingFlag();

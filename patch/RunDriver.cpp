@@ -9,6 +9,7 @@
 #include "patch/PatchGuard.h"
 #include "patch/PatchPackage.h"
 #include "patch/PatchSettings.h"
+#include "patch/TemporaryFolders.h"
 #include "resources/MessageText.h"
 
 namespace NolkPatch {
@@ -61,7 +62,10 @@ bool RunOnePatchFromPackage() {
     LogSinkReport(kLevelError, LoadMessageText(kTextExtractFailed));
     return false;
   }
-  return UnpackAndApply(archivePath) == kUnpackApplied;
+  // The archive is inside the program; nothing needs the copy afterwards.
+  const bool applied = UnpackAndApply(archivePath) == kUnpackApplied;
+  RemoveTemporaryFile(archivePath);
+  return applied;
 }
 
 // A package whose chain leads back to a version already passed would patch

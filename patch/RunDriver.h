@@ -10,10 +10,12 @@
 namespace NolkPatch {
 
 // The folder the temporary archive and unpack folders go to: "TEMP" when
-// set, else the system temporary folder.
+// set, else the system temporary folder, or the user's private folder
+// inside it when that is shared (TemporaryFolders.h); empty when no safe
+// folder can be had.
 std::wstring TemporaryRoot();
-// Creates a fresh folder under the temporary root (MakeTempFileName, then
-// MakeDirectory, which also creates the root). False when it cannot be made.
+// Creates a fresh folder under the temporary root with one mkdir that fails
+// when the name exists. False when it cannot be made.
 bool MakeTemporaryFolder(std::wstring& folder);
 
 // Free bytes available to this user on the volume of `folder`; false for an

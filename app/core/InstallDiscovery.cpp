@@ -136,12 +136,15 @@ void AnnounceReady(InstallLocatorFrontEnd& frontEnd) {
 // so the build installed is the backup's. A backup whose build the package
 // does not know is not taken for one.
 //
-// Only a run that the journal shows unfinished counts: a backup left beside
-// the launcher of a committed patch is a leftover, and the build is the
-// launcher's own.
+// Where the installation has a journal, only a run it shows unfinished
+// counts: a backup left beside the launcher of a committed patch is a
+// leftover, and the build is the launcher's own. Without a journal (a run
+// of an older patcher) every such backup is taken, as it always was.
 std::string BuildHashBeforeInterruptedRun(const std::wstring& folder, const std::string& hash) {
   PatchJournal journal;
-  const bool unfinished = ReadPatchJournal(folder, journal) && journal.phase == JournalPhase::Applying;
+  const bool hasJournal = NolkUtil::FileExists(PatchJournalPath(folder));
+  const bool unfinished =
+      !hasJournal || (ReadPatchJournal(folder, journal) && journal.phase == JournalPhase::Applying);
   if (!unfinished && !hash.empty()) return hash;
   const std::wstring backup = BackupPathOf(LauncherPath(folder));
   std::string backupHash;

@@ -138,7 +138,9 @@ TEST_F(PatchJobTest, WithoutModeTheRunAborts) {
 
 TEST_F(PatchJobTest, WithoutWriteAccessTheAdminBoxIsShownAndApplyStaysOff) {
   NolkPatch::SetMessageLanguage(1031);  // the worker switches to English first
-  OS::RegistryStore::Default().CreateKey(L"Software\\Korvel");
+  // The store is tested where the run would write "IsPatching": under the
+  // product key.
+  OS::RegistryStore::Default().CreateKey(L"Software\\Korvel\\Products\\OmbrixSimulator");
   chmod(m_folder.Path().c_str(), 0555);
   PatchSettings::Get().SetStandaloneMode(true);
   Hooks().runStandalone = [](NolkPatch::PatchRunContext&) { return true; };

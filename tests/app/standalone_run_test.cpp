@@ -46,8 +46,11 @@ TEST_F(OneStepRun, BringsTheInstallationToTheFinalVersion) {
   ExpectInstallEquals(TakeTree(TreePath("40040")));
   EXPECT_TRUE(std::filesystem::exists(Install() / "assets.odx"));
   EXPECT_EQ(app_test::ReadFile(m_folder / "registry.reg").find("IsPatching"), std::string::npos);
-  // The archive stays in the temporary root; the unpack folder does not.
-  EXPECT_TRUE(std::filesystem::exists(m_folder / "temp" / "39979_to_40040.zip"));
+  // Neither the extracted archive (it is inside the program) nor the unpack
+  // folder stays in the temporary root.
+  EXPECT_FALSE(std::filesystem::exists(m_folder / "temp" / "39979_to_40040.zip"));
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(m_folder / "temp"))
+    EXPECT_TRUE(entry.is_directory()) << "left in the temporary root: " << entry.path();
 }
 
 TEST_F(OneStepRun, LowDiskSpaceStopsBeforeAnythingChanges) {
