@@ -44,6 +44,12 @@ void ConsoleOutput::SetValue(int value) {
   DrawBar();
 }
 
+void ConsoleOutput::SetDetail(const std::string& detail) {
+  std::lock_guard lock(m_mutex);
+  m_detail = detail;
+  DrawBar();
+}
+
 void ConsoleOutput::ShowBox(const std::wstring& text, const std::wstring& caption) {
   std::lock_guard lock(m_mutex);
   ClearBar();
@@ -63,8 +69,9 @@ void ConsoleOutput::DrawBar() {
   const long long value = m_value < 0 ? 0 : (m_value > m_range ? m_range : m_value);
   const int filled = static_cast<int>(value * kBarWidth / m_range);
   const int percent = static_cast<int>(value * 100 / m_range);
-  std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-               std::string(kBarWidth - filled, ' ').c_str(), percent);
+  std::fprintf(stderr, "\r[%s%s] %3d%%%s%s", std::string(filled, '#').c_str(),
+               std::string(kBarWidth - filled, ' ').c_str(), percent, m_detail.empty() ? "" : "  ",
+               m_detail.c_str());
   std::fflush(stderr);
   m_barVisible = true;
 }

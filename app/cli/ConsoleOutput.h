@@ -1,6 +1,7 @@
 // The console's view of a run: message lines on the terminal (information
 // on standard output, warnings and errors on standard error, UTF-8) and,
-// when standard error is a terminal, a progress bar on its last line.
+// when standard error is a terminal, a progress bar on its last line, with
+// a short detail behind it (a repair run's segment count).
 #pragma once
 
 #include <atomic>
@@ -20,6 +21,8 @@ class ConsoleOutput final : public MessageTarget, public ProgressDisplay {
   void OnThreadDone() override;
   void SetRange(int range) override;
   void SetValue(int value) override;
+  // The text drawn after the bar's percentage; empty for none.
+  void SetDetail(const std::string& detail);
 
   // A message box's text, shown on standard error.
   void ShowBox(const std::wstring& text, const std::wstring& caption);
@@ -34,6 +37,7 @@ class ConsoleOutput final : public MessageTarget, public ProgressDisplay {
   bool m_barVisible = false;
   int m_range = 0;
   int m_value = 0;
+  std::string m_detail;
   std::atomic<bool> m_runDone{false};
 };
 

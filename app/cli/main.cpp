@@ -26,6 +26,7 @@
 #include "app/core/Messaging.h"
 #include "app/core/PatchJob.h"
 #include "app/core/ProgressThreads.h"
+#include "app/core/RepairRun.h"
 #include "app/core/Rights.h"
 #include "app/core/RunDrivers.h"
 #include "app/core/StandardRunDrivers.h"
@@ -59,6 +60,9 @@ void PrintUsage(const std::wstring& usage) {
 void ConnectReporting(ConsoleOutput& output) {
   SetMessageTarget(&output);
   SetProgressDisplay(&output);
+  SetRepairSegmentDisplay([&output](unsigned received, unsigned total) {
+    output.SetDetail(std::to_string(received) + " / " + std::to_string(total) + " segments");
+  });
   SetLogSink(PostPatchMessage);
   PatchEngineCallbacks callbacks;
   callbacks.message = PostPatchMessage;
@@ -68,6 +72,7 @@ void ConnectReporting(ConsoleOutput& output) {
 
 void DisconnectReporting() {
   SetLogSink(nullptr);
+  SetRepairSegmentDisplay(nullptr);
   SetProgressDisplay(nullptr);
   SetMessageTarget(nullptr);
 }

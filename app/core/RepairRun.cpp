@@ -133,7 +133,7 @@ bool RunRepair(PatchRunContext& context) {
   if (cancelled) task.Cancel();
   AdvanceRepairStage(announced, task.GetState());
   if (announced > kLastStage) {
-    ShowSegments(task);
+    ShowProgress(task, announced);
     PostPatchMessage(0, SegmentLine(task));
   }
   if (task.Succeeded()) {
