@@ -9,7 +9,7 @@ default_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev libzstd-dev libcurl4-openssl-dev libasio-dev libssl-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick zstd
   nginx libnginx-mod-stream rsync
 )
 if [ $# -gt 0 ]; then packages=("$@"); else packages=("${default_packages[@]}"); fi

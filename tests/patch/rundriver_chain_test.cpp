@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "KernelStandard/platform/FaultInjection.h"
 #include "package_test_support.h"
 #include "patch/PatchPackage.h"
 #include "patch/PatchSettings.h"
@@ -11,6 +12,13 @@
 #include "rundriver_test_support.h"
 
 namespace {
+
+OS::FaultRule KeepArchive() {
+  OS::FaultRule rule;
+  rule.operation = "DeleteFile";
+  rule.pathContains = "100_to_200.zip";
+  return rule;
+}
 
 using namespace rundrivertest;
 using NolkPatch::PatchPackage;
@@ -60,6 +68,9 @@ TEST_F(ChainTest, ChainThatLeadsBackIsRefusedBeforeApplyingAgain) {
 
 TEST_F(ChainTest, EachStepAnnouncesItselfAndStopsAtTheFirstFailure) {
   OpenPackage({{"100", "200", packagetest::TextBytes("not an archive")}});
+  // The run removes the archive it extracted; it is kept here to be looked at.
+  OS::ScopedFaults keepArchive;
+  keepArchive.Add(KeepArchive());
   StartAt("100", "300");
   EXPECT_FALSE(NolkPatch::RunStandalone());
   const std::vector<std::wstring> texts = Texts();
@@ -68,7 +79,7 @@ TEST_F(ChainTest, EachStepAnnouncesItselfAndStopsAtTheFirstFailure) {
   EXPECT_EQ(texts[2], L"Failed to extract the patch archive.");
   EXPECT_EQ(PatchSettings::Get().CurrentVersion(), "100");
   EXPECT_EQ(PatchSettings::Get().PatchName(), "100_to_200");
-  // The archive is extracted to <temporary root>/<patch name>.zip and stays.
+  // The archive is extracted to <temporary root>/<patch name>.zip.
   EXPECT_EQ(packagetest::ReadFileBytes(m_temp / "100_to_200.zip"), packagetest::TextBytes("not an archive"));
 }
 

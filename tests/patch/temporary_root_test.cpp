@@ -19,6 +19,13 @@
 
 namespace {
 
+OS::FaultRule KeepArchive() {
+  OS::FaultRule rule;
+  rule.operation = "DeleteFile";
+  rule.pathContains = "100_to_200.zip";
+  return rule;
+}
+
 using namespace rundrivertest;
 using NolkPatch::PatchPackage;
 using NolkPatch::PatchSettings;
@@ -108,6 +115,9 @@ TEST_F(SharedTemporaryRoot, TempOfTheUsersOwnIsUsedDirectly) {
 
 TEST_F(SharedTemporaryRoot, PlantedLinkAtTheArchivePathIsNeverWrittenThrough) {
   fs::create_symlink(m_root / "victim", m_shared / "100_to_200.zip");
+  // The run removes the archive it extracted; it is kept here to be looked at.
+  OS::ScopedFaults keepArchive;
+  keepArchive.Add(KeepArchive());
   OpenPackage("not an archive");
   EXPECT_FALSE(NolkPatch::RunOnePatchFromPackage());  // the archive does not unpack
   EXPECT_EQ(ReadText(m_root / "victim"), "must stay unchanged");
@@ -125,6 +135,9 @@ TEST_F(SharedTemporaryRoot, PrivateNameTakenByAnotherUserIsPassedOver) {
     GTEST_SKIP() << "needs root to hand the folder to nobody";
   fs::permissions(theirs, static_cast<fs::perms>(0700));
 
+  // The run removes the archive it extracted; it is kept here to be looked at.
+  OS::ScopedFaults keepArchive;
+  keepArchive.Add(KeepArchive());
   OpenPackage("archive bytes");
   EXPECT_FALSE(NolkPatch::RunOnePatchFromPackage());
   EXPECT_EQ(ReadText(theirs / "100_to_200.zip"), "theirs");

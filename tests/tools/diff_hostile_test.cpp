@@ -27,8 +27,12 @@ void* operator new(std::size_t size) {
 // GCC cannot see that these pair with the replaced operator new above.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
 #pragma GCC diagnostic pop
 
 namespace {
@@ -40,6 +44,8 @@ using KorvelTools::ApplyDiff;
 using KorvelTools::CreateDiff;
 using KorvelTools::DiffResult;
 using KorvelTools::kDiffHeaderSize;
+// The header's fields start behind the skippable frame's magic and length.
+constexpr std::size_t kFields = KorvelTools::kDiffHeaderSize - KorvelTools::kLegacyHeaderSize;
 
 void StoreLE64(Bytes& bytes, std::size_t offset, std::uint64_t value) {
   for (int i = 0; i < 8; ++i) bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -51,7 +57,7 @@ void StoreLE64(Bytes& bytes, std::size_t offset, std::uint64_t value) {
 Bytes ForgedDiff(const Bytes& oldData, std::uint64_t newLength, bool withChecksum = true) {
   Bytes diff = CreateDiff(oldData, {});
   diff.resize(kDiffHeaderSize);
-  StoreLE64(diff, 24, newLength);
+  StoreLE64(diff, kFields + 24, newLength);
   // Frame magic, then single segment with an 8-byte content size.
   const std::uint8_t frame[] = {0x28, 0xB5, 0x2F, 0xFD,
                                 static_cast<std::uint8_t>(withChecksum ? 0xE4 : 0xE0)};
@@ -114,13 +120,14 @@ TEST_F(HostileDiff, TrailingBytesAreCorrupt) {
 }
 
 TEST_F(HostileDiff, HeaderDamageIsCorrupt) {
-  for (std::size_t offset : {0u, 3u, 4u, 6u, 7u}) {
+  for (std::size_t offset : {std::size_t{0}, std::size_t{3}, std::size_t{4}, kFields, kFields + 3,
+                             kFields + 4, kFields + 6, kFields + 7}) {
     Bytes damaged = m_diff;
     damaged[offset] ^= 0x40;
     EXPECT_EQ(Apply(m_old, damaged), DiffResult::Corrupt) << "offset " << offset;
   }
   Bytes wrongLength = m_diff;
-  StoreLE64(wrongLength, 24, m_new.size() + 1);
+  StoreLE64(wrongLength, kFields + 24, m_new.size() + 1);
   EXPECT_EQ(Apply(m_old, wrongLength), DiffResult::Corrupt);
 }
 

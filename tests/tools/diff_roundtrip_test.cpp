@@ -111,7 +111,9 @@ TEST(DiffHeader, RecordsLengthsAndOldFileHash) {
   const Bytes newData = RandomBytes(678, 14);
   const Bytes diff = CreateDiff(oldData, newData);
   ASSERT_GE(diff.size(), KorvelTools::kDiffHeaderSize);
-  EXPECT_EQ(std::string(diff.begin(), diff.begin() + 4), "KVD1");
+  // A zstd skippable frame (magic 0x184D2A5B, 32 bytes) around the header.
+  EXPECT_EQ(Bytes(diff.begin(), diff.begin() + 8), (Bytes{0x5B, 0x2A, 0x4D, 0x18, 32, 0, 0, 0}));
+  EXPECT_EQ(std::string(diff.begin() + 8, diff.begin() + 12), "KVD1");
   KorvelTools::DiffHeader header;
   ASSERT_TRUE(KorvelTools::ReadDiffHeader(diff, header));
   EXPECT_EQ(header.oldLength, oldData.size());

@@ -130,10 +130,12 @@ TEST_F(ArchiveBuilderTest, FolderEntriesComeFirstAndListsLast) {
   EXPECT_EQ(folders, (std::vector<std::wstring>{L".\\data", L".\\data\\bin", L".\\data\\data",
                                                 L".\\data\\data\\levels", L".\\data\\data\\levels\\deep"}));
   EXPECT_TRUE(std::none_of(firstFile, entries.end(), [](const auto& e) { return e.isFolder; }));
-  ASSERT_GE(entries.size(), 3u);
-  EXPECT_EQ(entries[entries.size() - 3].name, L".\\addedFiles.txt");
-  EXPECT_EQ(entries[entries.size() - 2].name, L".\\deletedFiles.txt");
-  EXPECT_EQ(entries[entries.size() - 1].name, L".\\patchedFiles.txt");
+  // The three lists, then the added files' permissions.
+  ASSERT_GE(entries.size(), 4u);
+  EXPECT_EQ(entries[entries.size() - 4].name, L".\\addedFiles.txt");
+  EXPECT_EQ(entries[entries.size() - 3].name, L".\\deletedFiles.txt");
+  EXPECT_EQ(entries[entries.size() - 2].name, L".\\patchedFiles.txt");
+  EXPECT_EQ(entries[entries.size() - 1].name, L".\\fileModes.txt");
 }
 
 TEST_F(ArchiveBuilderTest, CarriesOnlyNewFilesAndDiffs) {

@@ -18,6 +18,13 @@ namespace {
 
 constexpr std::uint8_t kMagic[4] = {'K', 'V', 'D', '1'};
 constexpr std::uint16_t kFormatVersion = 1;
+// Our header travels in a zstd skippable frame (magic 0x184D2A50 to
+// 0x184D2A5F, a 32-bit length, then the bytes), which every zstd decoder
+// passes over; we write the variant 0x184D2A5B.
+constexpr std::uint32_t kSkippableMagic = 0x184D2A5B;
+constexpr std::uint32_t kSkippableMagicMask = 0xFFFFFFF0;
+constexpr std::size_t kSkippableFrameHeader = 8;
+constexpr std::uint32_t kZstdFrameMagic = 0xFD2FB528;
 
 // The most bytes one byte of a zstd frame can regenerate: the smallest block
 // that produces a full block is an RLE block (3-byte header, 1 byte of
@@ -29,6 +36,11 @@ std::uint64_t LoadLE64(const std::uint8_t* bytes) {
   std::uint64_t value = 0;
   for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
   return value;
+}
+
+std::uint32_t LoadLE32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 std::uint16_t LoadLE16(const std::uint8_t* bytes) {
@@ -74,7 +86,11 @@ bool ConfigureCompression(ZSTD_CCtx* context, const DiffOptions& options, int wi
          SetOptional(context, ZSTD_c_ldmHashRateLog, options.ldmHashRateLog);
 }
 
+// The skippable frame that carries the header, then the header itself.
 void WriteHeader(std::uint8_t* out, const DiffHeader& header) {
+  StoreLE(out, kSkippableMagic, 4);
+  StoreLE(out + 4, kLegacyHeaderSize, 4);
+  out += kSkippableFrameHeader;
   std::memcpy(out, kMagic, sizeof kMagic);
   StoreLE(out + 4, kFormatVersion, 2);
   StoreLE(out + 6, 0, 2);
@@ -139,15 +155,57 @@ DiffResult Decompress(ByteSpan oldData, ByteSpan frame, const DiffHeader& header
   return DiffResult::Ok;
 }
 
+bool ParseHeaderFields(ByteSpan bytes, DiffHeader& header) {
+  if (bytes.size() < kLegacyHeaderSize) return false;
+  if (std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
+  if (LoadLE16(&bytes[4]) != kFormatVersion || LoadLE16(&bytes[6]) != 0) return false;
+  header.oldLength = LoadLE64(&bytes[8]);
+  header.oldHash = LoadLE64(&bytes[16]);
+  header.newLength = LoadLE64(&bytes[24]);
+  return true;
+}
+
+// Where the zstd frame of a diff starts: after the skippable frame with our
+// header, after the bare header that earlier builders wrote, or at 0 for a
+// plain patch-from frame (no header). False when it is none of these.
+bool LocateFrame(ByteSpan diff, DiffHeader& header, bool& hasHeader, std::size_t& frameStart) {
+  if (diff.size() >= 4 && LoadLE32(diff.data()) == kZstdFrameMagic) {
+    hasHeader = false;
+    frameStart = 0;
+    return true;
+  }
+  hasHeader = true;
+  if (diff.size() >= kSkippableFrameHeader &&
+      (LoadLE32(diff.data()) & kSkippableMagicMask) == (kSkippableMagic & kSkippableMagicMask)) {
+    if (LoadLE32(diff.data() + 4) != kLegacyHeaderSize) return false;
+    frameStart = kDiffHeaderSize;
+    return ParseHeaderFields(diff.subspan(kSkippableFrameHeader), header);
+  }
+  frameStart = kLegacyHeaderSize;
+  return ParseHeaderFields(diff, header);
+}
+
+// A plain frame states only the new file's length; the old file cannot be
+// checked before decoding (the caller checks the result's checksum).
+bool HeaderOfPlainFrame(ByteSpan frame, std::uint64_t oldLength, std::uint64_t oldHash, DiffHeader& header) {
+  const unsigned long long contentSize = ZSTD_getFrameContentSize(frame.data(), frame.size());
+  if (contentSize == ZSTD_CONTENTSIZE_UNKNOWN || contentSize == ZSTD_CONTENTSIZE_ERROR) return false;
+  header = {oldLength, oldHash, contentSize};
+  return true;
+}
+
 template <typename Buffer>
 DiffResult ApplyInto(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, Buffer& newData) {
   newData.clear();
   DiffHeader header;
-  if (!ReadDiffHeader(diff, header)) return DiffResult::Corrupt;
+  bool hasHeader = false;
+  std::size_t frameStart = 0;
+  if (!LocateFrame(diff, header, hasHeader, frameStart)) return DiffResult::Corrupt;
+  const ByteSpan frame = diff.subspan(frameStart);
+  if (!hasHeader && !HeaderOfPlainFrame(frame, oldData.size(), oldHash, header)) return DiffResult::Corrupt;
   if (header.oldLength != oldData.size() || header.oldHash != oldHash) {
     return DiffResult::WrongOldFile;
   }
-  const ByteSpan frame = diff.subspan(kDiffHeaderSize);
   if (!FrameFitsHeader(frame, header)) return DiffResult::Corrupt;
   try {
     return Decompress(oldData, frame, header, newData);
@@ -166,13 +224,9 @@ int DiffWindowLog(std::uint64_t oldLength, std::uint64_t newLength) {
 }
 
 bool ReadDiffHeader(ByteSpan diff, DiffHeader& header) {
-  if (diff.size() < kDiffHeaderSize) return false;
-  if (std::memcmp(diff.data(), kMagic, sizeof kMagic) != 0) return false;
-  if (LoadLE16(&diff[4]) != kFormatVersion || LoadLE16(&diff[6]) != 0) return false;
-  header.oldLength = LoadLE64(&diff[8]);
-  header.oldHash = LoadLE64(&diff[16]);
-  header.newLength = LoadLE64(&diff[24]);
-  return true;
+  bool hasHeader = false;
+  std::size_t frameStart = 0;
+  return LocateFrame(diff, header, hasHeader, frameStart) && hasHeader;
 }
 
 std::vector<std::uint8_t> CreateDiff(ByteSpan oldData, ByteSpan newData, const DiffOptions& options) {

@@ -2,27 +2,41 @@
 // archive builder and the converter stand-in): the new file compressed by
 // zstd with the old file as referenced prefix ("patch-from" mode), behind a
 // small header that ties the diff to the exact old file it was made from.
+// The header travels in a zstd skippable frame, so the standard zstd tool
+// decodes our diffs (`zstd -d --patch-from=OLD DIFF`), and a plain
+// patch-from frame made by the zstd tool is accepted as a diff too.
 //
-// Layout, all integers little-endian (DiffHeader, 32 bytes):
+// Layout, all integers little-endian:
 //   offset  size  field
-//        0     4  magic "KVD1"
-//        4     2  format version (1)
-//        6     2  flags (0; any other value is refused)
-//        8     8  old file length
-//       16     8  hash of the old file (OldFileHash.h)
-//       24     8  new file length
-//       32     -  exactly one zstd frame: the new file, with its content
+//        0     4  skippable frame magic 0x184D2A5B
+//        4     4  skippable frame length (32)
+//        8     4  magic "KVD1"                      } DiffHeader
+//       12     2  format version (1)                }
+//       14     2  flags (0; any other value is      }
+//                 refused)                          }
+//       16     8  old file length                   }
+//       24     8  hash of the old file              }
+//                 (OldFileHash.h)                   }
+//       32     8  new file length                   }
+//       40     -  exactly one zstd frame: the new file, with its content
 //                 size and a content checksum, compressed with long-distance
 //                 matching and a window covering old file + new file
 //
-// A diff applies only to the old file it was made from: a different length
-// or hash gives WrongOldFile before any decoding. Everything else that does
-// not fit (bad magic, truncation, trailing bytes, a frame whose content size
-// disagrees with the header, a window larger than the two files need, a
-// missing or failed content checksum) gives Corrupt, as does a new file
-// too large for the memory at hand. Declared lengths are checked against
-// what the frame's bytes can possibly produce before any buffer is
-// allocated, so a tiny hostile diff cannot ask for a huge allocation.
+// Diffs of earlier builders start directly with the 32-byte header (no
+// skippable frame); they are read the same. A plain frame (starting with
+// zstd's frame magic) has no header: its old file cannot be checked before
+// decoding, so the caller's checksum of the result is the only check; its
+// content size must be stated in the frame.
+//
+// A diff with a header applies only to the old file it was made from: a
+// different length or hash gives WrongOldFile before any decoding.
+// Everything else that does not fit (bad magic, truncation, trailing bytes,
+// a frame whose content size disagrees with the header, a window larger
+// than the two files need, a missing or failed content checksum) gives
+// Corrupt, as does a new file too large for the memory at hand. Declared
+// lengths are checked against what the frame's bytes can possibly produce
+// before any buffer is allocated, so a tiny hostile diff cannot ask for a
+// huge allocation.
 #pragma once
 
 #include <cstddef>
@@ -61,7 +75,10 @@ struct DiffOptions {
   int ldmHashRateLog = 0;
 };
 
-inline constexpr std::size_t kDiffHeaderSize = 32;
+// The header's own size, and the bytes before the zstd frame in a diff this
+// builder writes (the skippable frame around the header).
+inline constexpr std::size_t kLegacyHeaderSize = 32;
+inline constexpr std::size_t kDiffHeaderSize = 40;
 
 struct DiffHeader {
   std::uint64_t oldLength = 0;
@@ -81,8 +98,9 @@ DiffResult ApplyDiff(ByteSpan oldData, ByteSpan diff, std::vector<std::uint8_t>&
 // (OldFileHasher), into a buffer that is not zeroed before decoding.
 DiffResult ApplyDiff(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, UninitializedBytes& newData);
 
-// Reads the header at the start of a diff; false when it is too short or
-// not a diff of this format and version.
+// Reads the header at the start of a diff (in its skippable frame or bare);
+// false when it is too short, not a diff of this format and version, or a
+// plain frame without header.
 bool ReadDiffHeader(ByteSpan diff, DiffHeader& header);
 
 // The window (log2) of a diff between files of these lengths, and the
