@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the full suite on a
-# normal build, then the stream, file and kernel suites again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# normal build, then the stream, kernel, network and repair suites and the
+# fuzz corpora again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,4 +15,4 @@ echo "== tests"
 echo "== sanitizer build"
 bash scripts/build.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON
 echo "== sanitizer tests"
-(cd build-sanitize && ctest --output-on-failure --timeout 900 -j "$(nproc)" -L 'stream|KernelStandard|fuzz' -E 'Large')
+(cd build-sanitize && ctest --output-on-failure --timeout 900 -j "$(nproc)" -L 'stream|KernelStandard|fuzz|net|repair' -E 'Large')
