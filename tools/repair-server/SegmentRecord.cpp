@@ -22,6 +22,23 @@ std::uint32_t ChecksumOf(const std::uint8_t* bytes, std::uint32_t length) {
   return crc == 0 ? 1 : crc;
 }
 
+// Whole-segment compression costs about as much as reading the segment
+// many times over, and most game data (packed archives, textures, audio) is
+// already compressed. Three samples from the start, middle and end decide
+// first: when none of them shrinks noticeably, the segment goes raw.
+constexpr std::uint32_t kSampleLength = 32 * 1024;
+
+bool LooksCompressible(const std::uint8_t* bytes, std::uint32_t length) {
+  if (length <= 3 * kSampleLength) return true;
+  for (const std::uint32_t start : {0u, length / 2, length - kSampleLength}) {
+    NolkDataBufferMemoryStatic sample(const_cast<std::uint8_t*>(bytes) + start, kSampleLength);
+    NolkDataBufferMemoryDynamic packed;
+    if (NolkUtil::CompressData(packed, sample) == NOLKRESULT_OK && packed.GetSize() < kSampleLength * 31 / 32)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void AppendRecordHeader(bool compressed, const std::wstring& nameKey, std::uint32_t checksum,
@@ -54,7 +71,8 @@ bool BuildSegmentRecord(const ReferenceIndex& reference, const PlannedRecord& pl
 
   NolkDataBufferMemoryStatic plain(block.get(), length);
   NolkDataBufferMemoryDynamic packed;
-  record.compressed = NolkUtil::CompressData(packed, plain) == NOLKRESULT_OK && packed.GetSize() < length;
+  record.compressed = LooksCompressible(block.get(), length) &&
+                      NolkUtil::CompressData(packed, plain) == NOLKRESULT_OK && packed.GetSize() < length;
   const std::uint8_t* data = record.compressed ? packed.Bytes().data() : block.get();
   const auto dataLength = record.compressed ? static_cast<std::uint32_t>(packed.GetSize()) : length;
   AppendRecordHeader(record.compressed, key, checksum, dataLength, record.bytes);

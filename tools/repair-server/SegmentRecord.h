@@ -7,7 +7,8 @@
 // The reference's bytes are read when the record is built and its checksum
 // is taken over exactly those bytes, so a record is always consistent with
 // itself even if the reference file was changed after the server started.
-// Data is sent compressed when the block stream is smaller than the bytes.
+// Data is sent compressed when the block stream is smaller than the bytes;
+// a segment whose samples do not compress at all is sent raw untried.
 #pragma once
 
 #include <string>
