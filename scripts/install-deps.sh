@@ -7,7 +7,7 @@ set -euo pipefail
 default_packages=(
   build-essential cmake ninja-build pkg-config clang-format clang
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  zlib1g-dev libzstd-dev libcurl4-openssl-dev libasio-dev libssl-dev
+  zlib1g-dev libdeflate-dev libzstd-dev libcurl4-openssl-dev libasio-dev libssl-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
   xvfb xauth imagemagick zstd
   nginx libnginx-mod-stream rsync
