@@ -142,6 +142,34 @@ else
   result=1
 fi
 
+say "Repairing a damaged copy from a local repair server (repair mode)"
+server=$(find_tool "$build" korvel-repair-server "$demo")
+cp -a "$demo/versions/40100" "$demo/reference"
+cp -a "$demo/versions/40100" "$demo/install-repair"
+# Damage: a file overwritten in the middle, one deleted, one cut short, one
+# that the reference does not have.
+damaged=$(find "$demo/install-repair" -type f -size +1k | sort | head -n 3)
+set -- $damaged
+printf 'damaged bytes' | dd of="$1" bs=1 seek=100 conv=notrunc status=none
+rm -f "$2"
+truncate -s 10 "$3"
+echo "not in the reference" >"$demo/install-repair/extra.txt"
+rm -f "$demo/repair-port"
+"$server" --root "$demo/reference" --port 0 --port-file "$demo/repair-port" >"$demo/repair-server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 1 100); do [ -s "$demo/repair-port" ] && break; sleep 0.1; done
+repair_status=0
+KORVEL_REPAIR_SERVER="127.0.0.1:$(cat "$demo/repair-port")" KORVEL_REGISTRY="$demo/registry-repair.reg" \
+  TEMP="$demo/temp" "$cli" --repair 0 "$demo/install-repair" || repair_status=$?
+kill "$server_pid" 2>/dev/null || true
+wait "$server_pid" 2>/dev/null || true
+if [ "$repair_status" -eq 0 ] && diff -rq -x repair.cks -x assets.odx "$demo/install-repair" "$demo/reference" >/dev/null; then
+  say "OK: the repaired copy equals the reference byte for byte"
+else
+  say "FAILED: the repaired copy differs from the reference (exit $repair_status)"
+  result=1
+fi
+
 window=$(find_tool "$build" korvel-patcher "$demo" 2>/dev/null || true)
 if [ -n "${DISPLAY:-}" ] && [ -n "$window" ]; then
   say "Patching a second copy in the window: press \"Apply Update\", then \"Exit\""
