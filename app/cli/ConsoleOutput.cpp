@@ -8,6 +8,7 @@ namespace NolkPatch {
 namespace {
 
 constexpr int kBarWidth = 40;
+constexpr std::uint32_t kDownloadLineIntervalMs = 5000;
 
 void WriteLine(std::FILE* stream, const std::wstring& text) {
   const std::string line = OS::ToUtf8(text) + "\n";
@@ -34,6 +35,12 @@ void ConsoleOutput::OnThreadDone() {
 
 void ConsoleOutput::SetRange(int range) {
   std::lock_guard lock(m_mutex);
+  // Another gauge user (the unpack animation) sets its own range: the
+  // download's text belongs to the download only.
+  if (range != m_range && m_detailIsDownload) {
+    m_detail.clear();
+    m_detailIsDownload = false;
+  }
   m_range = range;
   DrawBar();
 }
@@ -48,6 +55,21 @@ void ConsoleOutput::SetDetail(const std::string& detail) {
   std::lock_guard lock(m_mutex);
   m_detail = detail;
   DrawBar();
+}
+
+void ConsoleOutput::ShowDownload(std::uint64_t received, std::uint64_t expected) {
+  std::lock_guard lock(m_mutex);
+  const std::uint32_t now = OS::Current().TickCount();
+  m_detail = m_downloadClock.Update(received, expected, now);
+  m_detailIsDownload = true;
+  if (m_drawProgressBar) {
+    DrawBar();
+  } else if (now - m_lastDownloadLineMs >= kDownloadLineIntervalMs ||
+             (expected > 0 && received >= expected)) {
+    // Logs and pipes get a line every few seconds, and the last one.
+    m_lastDownloadLineMs = now;
+    WriteLine(stdout, L"Downloaded " + OS::FromUtf8(m_detail));
+  }
 }
 
 void ConsoleOutput::ShowBox(const std::wstring& text, const std::wstring& caption) {

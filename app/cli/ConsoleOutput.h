@@ -5,9 +5,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
+#include "app/cli/DownloadStatusText.h"
 #include "app/core/Messaging.h"
 #include "app/core/ProgressDisplay.h"
 
@@ -21,6 +23,9 @@ class ConsoleOutput final : public MessageTarget, public ProgressDisplay {
   void OnThreadDone() override;
   void SetRange(int range) override;
   void SetValue(int value) override;
+  // An archive download's bytes, rate and time left, shown beside the bar
+  // (or as a line now and then when there is no bar).
+  void ShowDownload(std::uint64_t received, std::uint64_t expected);
   // The text drawn after the bar's percentage; empty for none.
   void SetDetail(const std::string& detail);
 
@@ -37,6 +42,9 @@ class ConsoleOutput final : public MessageTarget, public ProgressDisplay {
   bool m_barVisible = false;
   int m_range = 0;
   int m_value = 0;
+  DownloadRateClock m_downloadClock;
+  bool m_detailIsDownload = false;
+  std::uint32_t m_lastDownloadLineMs = 0;
   std::string m_detail;
   std::atomic<bool> m_runDone{false};
 };

@@ -60,6 +60,8 @@ void PrintUsage(const std::wstring& usage) {
 void ConnectReporting(ConsoleOutput& output) {
   SetMessageTarget(&output);
   SetProgressDisplay(&output);
+  SetDownloadDetailHook(
+      [&output](std::uint64_t received, std::uint64_t expected) { output.ShowDownload(received, expected); });
   SetRepairSegmentDisplay([&output](unsigned received, unsigned total) {
     output.SetDetail(std::to_string(received) + " / " + std::to_string(total) + " segments");
   });
@@ -72,6 +74,7 @@ void ConnectReporting(ConsoleOutput& output) {
 
 void DisconnectReporting() {
   SetLogSink(nullptr);
+  SetDownloadDetailHook(nullptr);
   SetRepairSegmentDisplay(nullptr);
   SetProgressDisplay(nullptr);
   SetMessageTarget(nullptr);

@@ -5,6 +5,8 @@
 // part of this build yet; its hook is left as it is.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "app/core/InstallDiscovery.h"
@@ -15,5 +17,10 @@ namespace NolkPatch {
 // usable folder (the console's, or the window's file dialog). Without one
 // the discovery answers every such question as cancelled.
 void InstallStandardRunDrivers(std::shared_ptr<InstallLocatorFrontEnd> locator = nullptr);
+
+// Told with (bytes received, bytes expected; 0 when unknown) after every
+// chunk of an archive download, on the worker thread, besides the
+// progress bar (the console shows bytes, rate and time left).
+void SetDownloadDetailHook(std::function<void(std::uint64_t received, std::uint64_t expected)> hook);
 
 }  // namespace NolkPatch

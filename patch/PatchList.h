@@ -1,0 +1,86 @@
+// The online patch list of the download mode: "patches.txt" fetched from
+// the first patch server that offers a usable one, kept as a map from
+// source version to entry, and the size query and download of one patch
+// archive. Reports go through the run's log sink (PatchSettings.h).
+//
+// patches.txt: records of "key: value" lines separated by blank lines;
+// keys are trimmed and lower-cased, values trimmed and stripped of one
+// pair of enclosing double quotes; a later key replaces an earlier one; a
+// line without ":" spoils its record. A record needs non-empty
+// "source-version", "target-version", "patch-exe-url" and
+// "patch-data-url". A data URL that does not start with "ftp://",
+// "http://" or "https://" (any case) is relative to the server's address.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/DownloadURLCallback.h"
+#include "stream/NolkDataBuffer.h"
+
+namespace NolkPatch {
+
+struct PatchListEntry {
+  std::string targetVersion;
+  std::wstring patchExeUrl;
+  std::wstring patchDataUrl;
+};
+
+using PatchMap = std::map<std::string, PatchListEntry>;
+
+// Adds the accepted records of `text` to `patches` (a later source version
+// replaces an earlier entry); true when any record was accepted.
+bool ParsePatchList(const std::string& text, const std::wstring& serverAddress, PatchMap& patches);
+
+// Bytes received against the bytes expected of the download under way.
+struct DownloadProgress {
+  std::atomic<std::uint64_t> received{0};
+  std::atomic<std::uint64_t> expected{0};
+  std::atomic<bool> finished{false};
+  // 0 when nothing is expected, 100 once finished.
+  unsigned Percent() const;
+};
+
+// Told after every chunk of an archive download, on the downloading
+// thread: (bytes received, bytes expected; 0 when unknown).
+using DownloadProgressObserver = std::function<void(std::uint64_t received, std::uint64_t expected)>;
+void SetDownloadProgressObserver(DownloadProgressObserver observer);
+
+class OnlinePatchList {
+ public:
+  // Tries the servers in order (empty ones skipped); false with the
+  // report "Unable to connect to any patch servers." when none has a list
+  // with an accepted record.
+  bool FetchPatchList(const std::vector<std::wstring>& servers);
+  // Exact, case-sensitive lookup; null when there is no entry.
+  const PatchListEntry* FindPatch(const std::string& sourceVersion) const;
+  // The size of the resource as the expected size (0 on failure); the
+  // received count starts again at 0.
+  bool QueryDownloadSize(const std::wstring& url);
+  // Downloads the archive into `path`. An HTTP download goes on from an
+  // earlier run's partial file only when its validator was kept beside it
+  // ("<path>.validator"); FTP goes on from the file's length (REST).
+  bool DownloadPatch(const std::wstring& url, const std::wstring& path, DownloadURLCallback* callback);
+
+  const std::wstring& CurrentServer() const { return m_currentServer; }
+  const PatchMap& Patches() const { return m_patches; }
+  const DownloadProgress& Progress() const { return m_progress; }
+  // The file being downloaded into, or null (read under the lock).
+  NolkDataBuffer* CurrentDownloadTarget();
+
+ private:
+  void SetCurrentDownloadTarget(NolkDataBuffer* target);
+
+  PatchMap m_patches;
+  std::wstring m_currentServer;
+  DownloadProgress m_progress;
+  std::mutex m_lock;
+  NolkDataBuffer* m_currentTarget = nullptr;
+};
+
+}  // namespace NolkPatch
