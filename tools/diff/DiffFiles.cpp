@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <new>
 
+#include "KernelStandard/platform/MappedFile.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace KorvelTools {
@@ -73,24 +75,68 @@ std::wstring TemporaryNameBeside(const std::wstring& path) {
   return path.substr(0, nameStart) + L"~vpatch" + suffix;
 }
 
-// Old file and diff live only while the new file is rebuilt, so they are
-// freed before it is written.
-DiffFileResult RebuildInMemory(const std::wstring& oldPath, const std::wstring& diffPath,
-                               UninitializedBytes& newData) {
-  UninitializedBytes oldData;
-  OldFileHasher oldHasher;
-  if (!ReadWholeFile(oldPath, oldData, &oldHasher)) return DiffFileResult::OldUnreadable;
-  UninitializedBytes diff;
-  if (!ReadWholeFile(diffPath, diff)) return DiffFileResult::DiffUnreadable;
-  switch (ApplyDiff(oldData, oldHasher.Finish(), diff, newData)) {
+// The result under its temporary name, written block by block as the
+// decoder produces it.
+class TemporaryOutput {
+ public:
+  explicit TemporaryOutput(const std::wstring& path) : m_path(path) {
+    m_stream = OS::Current().OpenStream(m_path, OS::OpenMode::CreateTruncate);
+  }
+  ~TemporaryOutput() {
+    Close();
+    if (!m_kept) OS::Current().DeleteFile(m_path);
+  }
+  TemporaryOutput(const TemporaryOutput&) = delete;
+  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+
+  bool IsOpen() const { return m_stream != nullptr; }
+  bool Write(ByteSpan block) {
+    return OS::Current().WriteStream(m_stream, block.data(), block.size()) == block.size();
+  }
+  // Flushed out of the process, not forced to the disk (see DiffFiles.h),
+  // then moved over the destination.
+  bool Complete(const std::wstring& destination) {
+    const bool flushed = OS::Current().FlushStream(m_stream, false);
+    Close();
+    m_kept = flushed && MoveIntoPlace(m_path, destination);
+    return m_kept;
+  }
+
+ private:
+  void Close() {
+    if (m_stream != nullptr) OS::Current().CloseStream(m_stream);
+    m_stream = nullptr;
+  }
+
+  std::wstring m_path;
+  std::FILE* m_stream = nullptr;
+  bool m_kept = false;
+};
+
+DiffFileResult FileResultOf(DiffResult result) {
+  switch (result) {
     case DiffResult::Ok:
       return DiffFileResult::Ok;
     case DiffResult::WrongOldFile:
       return DiffFileResult::WrongOldFile;
+    case DiffResult::OutputFailed:
+      return DiffFileResult::OutputNotWritable;
     case DiffResult::Corrupt:
       break;
   }
   return DiffFileResult::Corrupt;
+}
+
+// The old file is mapped, not read: the decoder refers back into all of it,
+// and the mapping shares the page cache's copy instead of making another.
+DiffFileResult StreamRebuild(const OS::MappedFile& oldFile, ByteSpan diff, const std::wstring& newPath) {
+  const ByteSpan oldData(oldFile.Data(), oldFile.Size());
+  TemporaryOutput output(TemporaryNameBeside(newPath));
+  if (!output.IsOpen()) return DiffFileResult::OutputNotWritable;
+  const DiffResult decoded = ApplyDiffToSink(oldData, OldFileHash(oldData), diff,
+                                             [&output](ByteSpan block) { return output.Write(block); });
+  if (decoded != DiffResult::Ok) return FileResultOf(decoded);
+  return output.Complete(newPath) ? DiffFileResult::Ok : DiffFileResult::OutputNotWritable;
 }
 
 }  // namespace
@@ -120,10 +166,11 @@ bool WriteFileReplacing(const std::wstring& path, ByteSpan bytes) {
 
 DiffFileResult ApplyDiffFile(const std::wstring& oldPath, const std::wstring& diffPath,
                              const std::wstring& newPath) {
-  UninitializedBytes newData;
-  const DiffFileResult rebuilt = RebuildInMemory(oldPath, diffPath, newData);
-  if (rebuilt != DiffFileResult::Ok) return rebuilt;
-  return WriteFileReplacing(newPath, newData) ? DiffFileResult::Ok : DiffFileResult::OutputNotWritable;
+  const std::unique_ptr<OS::MappedFile> oldFile = OS::MapFileForReading(oldPath);
+  if (!oldFile) return DiffFileResult::OldUnreadable;
+  UninitializedBytes diff;
+  if (!ReadWholeFile(diffPath, diff)) return DiffFileResult::DiffUnreadable;
+  return StreamRebuild(*oldFile, diff, newPath);
 }
 
 DiffFileResult CreateDiffFile(const std::wstring& oldPath, const std::wstring& newPath,

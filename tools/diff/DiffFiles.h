@@ -1,7 +1,10 @@
-// The diff format (ZstdDiff.h) applied to files: whole files are read and
-// written through the platform layer, and a result is written under a
+// The diff format (ZstdDiff.h) applied to files through the platform layer.
+// Applying maps the old file, reads the diff and writes the new file in
+// blocks as it is decoded, so the only memory it needs beyond zstd's window
+// is one block; creating reads both files whole. A result is written under a
 // temporary name beside the destination and renamed into place only when it
-// is complete, so a failure never leaves a partial file behind.
+// is complete and its content checksum verified, so a failure never leaves a
+// partial file behind.
 //
 // The result is not forced to the disk (no fsync), as with cp or zstd: a
 // system crash soon after may leave the destination empty or missing, never

@@ -138,23 +138,6 @@ bool FrameFitsHeader(ByteSpan frame, const DiffHeader& header) {
          frameHeader.windowSize <= (1ull << windowLog);
 }
 
-template <typename Buffer>
-DiffResult Decompress(ByteSpan oldData, ByteSpan frame, const DiffHeader& header, Buffer& newData) {
-  DecompressionContext context(ZSTD_createDCtx());
-  if (!context) return DiffResult::Corrupt;
-  const int windowLog = DiffWindowLog(header.oldLength, header.newLength);
-  if (ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, windowLog)) ||
-      ZSTD_isError(ZSTD_DCtx_refPrefix(context.get(), oldData.data(), oldData.size()))) {
-    return DiffResult::Corrupt;
-  }
-  Buffer produced(static_cast<std::size_t>(header.newLength));
-  const std::size_t length =
-      ZSTD_decompressDCtx(context.get(), produced.data(), produced.size(), frame.data(), frame.size());
-  if (ZSTD_isError(length) || length != produced.size()) return DiffResult::Corrupt;
-  newData = std::move(produced);
-  return DiffResult::Ok;
-}
-
 bool ParseHeaderFields(ByteSpan bytes, DiffHeader& header) {
   if (bytes.size() < kLegacyHeaderSize) return false;
   if (std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
@@ -194,19 +177,75 @@ bool HeaderOfPlainFrame(ByteSpan frame, std::uint64_t oldLength, std::uint64_t o
   return true;
 }
 
+// A decoding context whose frames refer back into the old file.
+DecompressionContext ContextWithPrefix(ByteSpan oldData, const DiffHeader& header) {
+  DecompressionContext context(ZSTD_createDCtx());
+  if (!context) return context;
+  const int windowLog = DiffWindowLog(header.oldLength, header.newLength);
+  if (ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, windowLog)) ||
+      ZSTD_isError(ZSTD_DCtx_refPrefix(context.get(), oldData.data(), oldData.size()))) {
+    context.reset();
+  }
+  return context;
+}
+
+template <typename Buffer>
+DiffResult Decompress(ByteSpan oldData, ByteSpan frame, const DiffHeader& header, Buffer& newData) {
+  DecompressionContext context = ContextWithPrefix(oldData, header);
+  if (!context) return DiffResult::Corrupt;
+  Buffer produced(static_cast<std::size_t>(header.newLength));
+  const std::size_t length =
+      ZSTD_decompressDCtx(context.get(), produced.data(), produced.size(), frame.data(), frame.size());
+  if (ZSTD_isError(length) || length != produced.size()) return DiffResult::Corrupt;
+  newData = std::move(produced);
+  return DiffResult::Ok;
+}
+
+// The new file's blocks: large enough that writing them costs few calls,
+// small enough to stay in the cache between decoding and writing.
+constexpr std::size_t kOutputBlock = 512 * 1024;
+
+DiffResult StreamFrame(ByteSpan oldData, ByteSpan frame, const DiffHeader& header, const DiffSink& sink) {
+  DecompressionContext context = ContextWithPrefix(oldData, header);
+  if (!context) return DiffResult::Corrupt;
+  std::vector<std::uint8_t> block(kOutputBlock);
+  ZSTD_inBuffer input{frame.data(), frame.size(), 0};
+  std::uint64_t produced = 0;
+  while (true) {
+    ZSTD_outBuffer output{block.data(), block.size(), 0};
+    const std::size_t hint = ZSTD_decompressStream(context.get(), &output, &input);
+    if (ZSTD_isError(hint)) return DiffResult::Corrupt;
+    produced += output.pos;
+    if (produced > header.newLength) return DiffResult::Corrupt;
+    if (output.pos > 0 && !sink(ByteSpan(block.data(), output.pos))) return DiffResult::OutputFailed;
+    if (hint == 0) break;  // the frame is complete and its checksum verified
+    // No input left and nothing more produced: the frame is cut short.
+    if (input.pos == input.size && output.pos < output.size) return DiffResult::Corrupt;
+  }
+  return produced == header.newLength && input.pos == input.size ? DiffResult::Ok : DiffResult::Corrupt;
+}
+
+// The header of a diff and its zstd frame, checked against the old file and
+// each other before anything is decoded.
+DiffResult CheckDiff(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, DiffHeader& header,
+                     ByteSpan& frame) {
+  bool hasHeader = false;
+  std::size_t frameStart = 0;
+  if (!LocateFrame(diff, header, hasHeader, frameStart)) return DiffResult::Corrupt;
+  frame = diff.subspan(frameStart);
+  if (!hasHeader && !HeaderOfPlainFrame(frame, oldData.size(), oldHash, header)) return DiffResult::Corrupt;
+  if (header.oldLength != oldData.size() || header.oldHash != oldHash) return DiffResult::WrongOldFile;
+  if (!FrameFitsHeader(frame, header)) return DiffResult::Corrupt;
+  return DiffResult::Ok;
+}
+
 template <typename Buffer>
 DiffResult ApplyInto(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, Buffer& newData) {
   newData.clear();
   DiffHeader header;
-  bool hasHeader = false;
-  std::size_t frameStart = 0;
-  if (!LocateFrame(diff, header, hasHeader, frameStart)) return DiffResult::Corrupt;
-  const ByteSpan frame = diff.subspan(frameStart);
-  if (!hasHeader && !HeaderOfPlainFrame(frame, oldData.size(), oldHash, header)) return DiffResult::Corrupt;
-  if (header.oldLength != oldData.size() || header.oldHash != oldHash) {
-    return DiffResult::WrongOldFile;
-  }
-  if (!FrameFitsHeader(frame, header)) return DiffResult::Corrupt;
+  ByteSpan frame;
+  const DiffResult checked = CheckDiff(oldData, oldHash, diff, header, frame);
+  if (checked != DiffResult::Ok) return checked;
   try {
     return Decompress(oldData, frame, header, newData);
   } catch (const std::bad_alloc&) {
@@ -250,6 +289,18 @@ DiffResult ApplyDiff(ByteSpan oldData, ByteSpan diff, std::vector<std::uint8_t>&
 
 DiffResult ApplyDiff(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, UninitializedBytes& newData) {
   return ApplyInto(oldData, oldHash, diff, newData);
+}
+
+DiffResult ApplyDiffToSink(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, const DiffSink& sink) {
+  DiffHeader header;
+  ByteSpan frame;
+  const DiffResult checked = CheckDiff(oldData, oldHash, diff, header, frame);
+  if (checked != DiffResult::Ok) return checked;
+  try {
+    return StreamFrame(oldData, frame, header, sink);
+  } catch (const std::bad_alloc&) {
+    return DiffResult::Corrupt;
+  }
 }
 
 }  // namespace KorvelTools

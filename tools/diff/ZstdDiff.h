@@ -41,6 +41,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -51,7 +52,8 @@ namespace KorvelTools {
 
 using ByteSpan = std::span<const std::uint8_t>;
 
-enum class DiffResult { Ok, Corrupt, WrongOldFile };
+// OutputFailed comes only from ApplyDiffToSink: the sink refused a block.
+enum class DiffResult { Ok, Corrupt, WrongOldFile, OutputFailed };
 
 struct DiffOptions {
   // zstd compression level (1 to 22). The default was chosen with
@@ -97,6 +99,18 @@ DiffResult ApplyDiff(ByteSpan oldData, ByteSpan diff, std::vector<std::uint8_t>&
 // The same for callers that hashed the old file while reading it
 // (OldFileHasher), into a buffer that is not zeroed before decoding.
 DiffResult ApplyDiff(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, UninitializedBytes& newData);
+
+// Receives the new file in order, one block at a time; false stops the
+// decoding.
+using DiffSink = std::function<bool(ByteSpan block)>;
+
+// The same checks as ApplyDiff, but the new file is decoded in blocks of a
+// fixed size and handed to the sink as it is produced, so no buffer of the
+// whole new file is needed. The sink may have been given blocks when the
+// result is not Ok (a failed content checksum is known only at the end), so
+// it must write somewhere the caller can throw away. oldData must stay in
+// memory until the call returns.
+DiffResult ApplyDiffToSink(ByteSpan oldData, std::uint64_t oldHash, ByteSpan diff, const DiffSink& sink);
 
 // Reads the header at the start of a diff (in its skippable frame or bare);
 // false when it is too short, not a diff of this format and version, or a
