@@ -48,7 +48,7 @@ bool FinishChain(int appliedCount) {
 
 bool ArchiveIsComplete(const std::wstring& archivePath, const OnlinePatchList& list) {
   std::uint64_t size = 0;
-  if (!NolkUtil::GetFileSize(archivePath, size)) return false;
+  if (NolkUtil::GetFileSize(archivePath, size) != NOLKRESULT_OK) return false;
   return size >= list.Progress().expected;
 }
 
