@@ -112,6 +112,29 @@ class FaultInjectingPlatform final : public Platform {
   bool InstallFatalSignalHandler(FatalSignalHandler handler) override;
   void RestoreFatalSignalDefaults() override;
   bool WriteCrashFile(const char* nativePath, const void* data, std::size_t length) override;
+  bool WriteMinidump(const char* nativePath, const FatalFault& fault) override {
+    return m_inner.WriteMinidump(nativePath, fault);
+  }
+  std::size_t LoadedModules(LoadedModule* modules, std::size_t capacity) override {
+    return m_inner.LoadedModules(modules, capacity);
+  }
+  std::size_t FormatFaultRegisters(const FatalFault& fault, char* out, std::size_t capacity) override {
+    return m_inner.FormatFaultRegisters(fault, out, capacity);
+  }
+  bool ReadMemorySafely(std::uintptr_t address, void* out, std::size_t length) override {
+    return m_inner.ReadMemorySafely(address, out, length);
+  }
+  std::uintptr_t StackBase(std::uintptr_t stackPointer) override { return m_inner.StackBase(stackPointer); }
+  bool DescribeSystem(SystemDescription& description) override { return m_inner.DescribeSystem(description); }
+  bool StartProgramFromFault(const char* path, char* const* argv) override {
+    return m_inner.StartProgramFromFault(path, argv);
+  }
+  bool NativePathExists(const char* nativePath) override { return m_inner.NativePathExists(nativePath); }
+  int CreateCrashFile(const char* nativePath) override { return m_inner.CreateCrashFile(nativePath); }
+  bool AppendCrashFile(int file, const void* data, std::size_t length) override {
+    return m_inner.AppendCrashFile(file, data, length);
+  }
+  void CloseCrashFile(int file) override { m_inner.CloseCrashFile(file); }
   [[noreturn]] void ExitImmediately(int exitCode) override;
   [[noreturn]] void KillSelf() override;
 

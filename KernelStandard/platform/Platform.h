@@ -23,6 +23,43 @@
 
 namespace OS {
 
+// A fatal fault as the signal handler saw it. `context` is the backend's
+// machine context of the faulting thread (a ucontext_t on POSIX).
+struct FatalFault {
+  int signalNumber = 0;
+  int signalCode = 0;  // the kind of fault within the signal (si_code)
+  std::uintptr_t address = 0;
+  std::uint32_t threadId = 0;
+  const void* context = nullptr;
+  std::uintptr_t instructionPointer = 0;
+  std::uintptr_t stackPointer = 0;
+  std::uint32_t codeSegment = 0;
+  bool writeAccess = false;  // a memory fault caused by a write
+};
+
+// A module (executable or shared object) loaded into the process.
+struct LoadedModule {
+  char path[256] = {};
+  std::uintptr_t base = 0;
+  std::uint64_t size = 0;
+  unsigned char buildId[40] = {};
+  std::uint32_t buildIdLength = 0;
+  std::uint64_t fileSize = 0;
+  std::int64_t fileTime = 0;  // modification time, seconds since 1970 (UTC)
+};
+
+// The running system for crash reports.
+struct SystemDescription {
+  char systemName[65] = {};  // the kernel's name, "Linux" here
+  char release[65] = {};     // the kernel's release text
+  unsigned major = 0, minor = 0, build = 0;
+  unsigned processorCount = 0;
+  int processorType = 0;  // 8664 for x86-64, 386 for x86, 0 unknown
+  std::uint64_t physicalTotal = 0, physicalFree = 0;
+  std::uint64_t swapTotal = 0, swapFree = 0;
+  std::uint64_t addressSpaceTotal = 0, addressSpaceFree = 0;
+};
+
 // Windows system error codes kept as the thread's "last error", so messages
 // and callers see the same numbers on every platform.
 enum SystemError : int {
@@ -360,8 +397,11 @@ class Platform {
   virtual bool DebuggerAttached() { return false; }
   // Sends segmentation faults, bus errors, illegal instructions, arithmetic
   // faults and aborts of every thread to the handler, on an alternate stack.
-  // The handler gets the signal number and the faulting address.
-  using FatalSignalHandler = void (*)(int signalNumber, std::uintptr_t faultAddress);
+  // The handler gets the fault: signal, faulting address, faulting thread
+  // and the machine context the backend's crash calls below understand. A
+  // fault raised while the handler runs on the same thread ends the process
+  // at once with status 255, so a broken handler can neither hang nor loop.
+  using FatalSignalHandler = void (*)(const FatalFault& fault);
   virtual bool InstallFatalSignalHandler(FatalSignalHandler handler) {
     (void)handler;
     SetLastError(ERROR_NOT_SUPPORTED);
@@ -374,6 +414,75 @@ class Platform {
     (void)nativePath;
     (void)data;
     (void)length;
+    return false;
+  }
+  // The crash calls below only use calls that are safe inside a signal
+  // handler: no allocation, no locks, no stdio.
+  // Writes a minidump (the MDMP file format debuggers read) of the whole
+  // process for the fault: system information, every thread's registers
+  // and stack, the loaded modules with their build ids, and the memory
+  // around the faulting instruction.
+  virtual bool WriteMinidump(const char* nativePath, const FatalFault& fault) {
+    (void)nativePath;
+    (void)fault;
+    return false;
+  }
+  // The loaded modules (executable and shared objects) in address order;
+  // returns how many were found, at most `capacity` are stored.
+  virtual std::size_t LoadedModules(LoadedModule* modules, std::size_t capacity) {
+    (void)modules;
+    (void)capacity;
+    return 0;
+  }
+  // The registers of the fault's context, formatted as text lines ending in
+  // "\r\n" under this machine's register names; returns the length.
+  virtual std::size_t FormatFaultRegisters(const FatalFault& fault, char* out, std::size_t capacity) {
+    (void)fault;
+    if (capacity > 0) out[0] = '\0';
+    return 0;
+  }
+  // Copies memory that may be unmapped; false (nothing copied) when any
+  // byte of the range cannot be read.
+  virtual bool ReadMemorySafely(std::uintptr_t address, void* out, std::size_t length) {
+    (void)address;
+    (void)out;
+    (void)length;
+    return false;
+  }
+  // The highest address of the stack that holds `stackPointer` (the end of
+  // its mapping); 0 when unknown.
+  virtual std::uintptr_t StackBase(std::uintptr_t stackPointer) {
+    (void)stackPointer;
+    return 0;
+  }
+  // The running system, memory figures and the user, for reports.
+  virtual bool DescribeSystem(SystemDescription& description) {
+    (void)description;
+    return false;
+  }
+  // Starts a program from a fault path (argv[0] is its path); no handles
+  // are inherited, no waiting. True when it started.
+  virtual bool StartProgramFromFault(const char* path, char* const* argv) {
+    (void)path;
+    (void)argv;
+    return false;
+  }
+  // A crash file written piece by piece (signal-safe): created replacing
+  // any old one; -1 when it cannot be created.
+  virtual int CreateCrashFile(const char* nativePath) {
+    (void)nativePath;
+    return -1;
+  }
+  virtual bool AppendCrashFile(int file, const void* data, std::size_t length) {
+    (void)file;
+    (void)data;
+    (void)length;
+    return false;
+  }
+  virtual void CloseCrashFile(int file) { (void)file; }
+  // Whether something exists at a native path (signal-safe).
+  virtual bool NativePathExists(const char* nativePath) {
+    (void)nativePath;
     return false;
   }
   // Ends the process at once with the exit code, running no clean-up.

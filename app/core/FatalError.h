@@ -2,12 +2,9 @@
 // user is told "Unhandled Exception" (caption "Fatal Error"), and the
 // process ends with exit code -1 (status 255).
 //
-// The dump is a minidump file in the documented MDMP layout with these
-// streams: a system-info stream (processor architecture AMD64 or X86,
-// processor count) and an exception stream (the faulting thread's id, the
-// signal number as exception code, the fault address). It carries no thread
-// list, no module list and no memory, so a reader learns which signal struck
-// where, not the stack.
+// The dump is a full minidump (see OS::Platform::WriteMinidump): every
+// thread's registers and stack, the modules with their build ids and the
+// exception, so a debugger opened on it with the program shows the stacks.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +12,7 @@
 #include <ctime>
 #include <string>
 
+#include "KernelStandard/platform/Platform.h"
 #include "app/core/MessageBox.h"
 
 namespace NolkPatch {
@@ -32,15 +30,10 @@ bool InstallFatalErrorHandling(MessageBoxFunction messageBox);
 void DisarmFatalErrorHandling();
 
 // The fatal-fault path itself: writes the dump (once per process), shows
-// the message and ends the process. Also used for exceptions that escape a
-// worker body.
+// the message and ends the process. A fault from the signal handler brings
+// its machine context; code that ends the program on purpose (an exception
+// escaping a worker) passes only the signal.
+[[noreturn]] void HandleFatalFault(const OS::FatalFault& fault);
 [[noreturn]] void HandleFatalFault(int signalNumber, std::uintptr_t faultAddress);
-
-// Room for the minidump of one fault.
-constexpr std::size_t kMinidumpSize = 512;
-// Fills `buffer` with the minidump of a fault and returns its length; no
-// allocation, so it can run inside a signal handler.
-std::size_t BuildMinidump(int signalNumber, std::uintptr_t faultAddress, std::uint32_t threadId,
-                          unsigned char (&buffer)[kMinidumpSize]);
 
 }  // namespace NolkPatch

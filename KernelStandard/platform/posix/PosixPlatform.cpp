@@ -18,12 +18,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
+#include "KernelStandard/platform/posix/PosixCrash.h"
 #include "KernelStandard/platform/posix/PosixFileCopy.h"
 #include "KernelStandard/platform/posix/PosixFileInUse.h"
 #include "KernelStandard/platform/posix/PosixPaths.h"
@@ -258,14 +260,34 @@ void OnInterruptSignal(int) {
   if (g_interruptHandler != nullptr) g_interruptHandler();
 }
 
+// The thread that is handling a fatal fault (0: none). A second fault on
+// that thread means the handler itself broke: the process ends at once.
+// A fault on another thread meanwhile waits, frozen, for the process end.
+std::atomic<pid_t> g_faultingThread{0};
+constexpr int kBrokenHandlerExitCode = 255;
+
+FatalFault DescribeFault(int signalNumber, const siginfo_t* info, const void* context) {
+  FatalFault fault;
+  fault.signalNumber = signalNumber;
+  fault.signalCode = info != nullptr ? info->si_code : 0;
+  fault.address = info != nullptr ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
+  fault.threadId = static_cast<std::uint32_t>(::gettid());
+  fault.context = context;
+  FillFaultRegisters(fault);
+  return fault;
+}
+
 // Hands the fault to the registered handler; should that return, the signal
 // takes its default action (the process ends with the signal).
-void OnFatalSignal(int signalNumber, siginfo_t* info, void*) {
-  const Platform::FatalSignalHandler handler = g_fatalSignalHandler;
-  if (handler != nullptr) {
-    const void* address = info != nullptr ? info->si_addr : nullptr;
-    handler(signalNumber, reinterpret_cast<std::uintptr_t>(address));
+void OnFatalSignal(int signalNumber, siginfo_t* info, void* context) {
+  const pid_t self = ::gettid();
+  pid_t expected = 0;
+  if (!g_faultingThread.compare_exchange_strong(expected, self)) {
+    if (expected == self) ::_exit(kBrokenHandlerExitCode);
+    for (;;) ::pause();  // another thread reports; it ends the process
   }
+  const Platform::FatalSignalHandler handler = g_fatalSignalHandler;
+  if (handler != nullptr) handler(DescribeFault(signalNumber, info, context));
   ::signal(signalNumber, SIG_DFL);
   ::raise(signalNumber);
 }
@@ -338,8 +360,11 @@ bool PosixPlatform::InstallFatalSignalHandler(FatalSignalHandler handler) {
   if (!UseAlternateSignalStack()) return FailFromErrno();
   struct sigaction action {};
   action.sa_sigaction = OnFatalSignal;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  // SA_NODEFER: a fault inside the handler reaches it again and ends the
+  // process, instead of the kernel killing it without a word.
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&action.sa_mask);
+  if (!InstallThreadSnapshotHandler()) return FailFromErrno();
   for (const int signalNumber : kFatalSignals) {
     if (::sigaction(signalNumber, &action, nullptr) != 0) return FailFromErrno();
   }
@@ -356,6 +381,18 @@ bool PosixPlatform::WriteCrashFile(const char* nativePath, const void* data, std
   if (fd < 0) return false;
   const bool written = WriteAll(fd, static_cast<const char*>(data), length);
   return ::close(fd) == 0 && written;
+}
+
+int PosixPlatform::CreateCrashFile(const char* nativePath) {
+  return ::open(nativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_SYNC, 0644);
+}
+
+bool PosixPlatform::AppendCrashFile(int file, const void* data, std::size_t length) {
+  return WriteAll(file, static_cast<const char*>(data), length);
+}
+
+void PosixPlatform::CloseCrashFile(int file) {
+  ::close(file);
 }
 
 void PosixPlatform::ExitImmediately(int exitCode) {

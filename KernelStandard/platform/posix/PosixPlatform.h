@@ -89,6 +89,17 @@ class PosixPlatform final : public Platform {
   bool InstallFatalSignalHandler(FatalSignalHandler handler) override;
   void RestoreFatalSignalDefaults() override;
   bool WriteCrashFile(const char* nativePath, const void* data, std::size_t length) override;
+  bool WriteMinidump(const char* nativePath, const FatalFault& fault) override;
+  std::size_t LoadedModules(LoadedModule* modules, std::size_t capacity) override;
+  std::size_t FormatFaultRegisters(const FatalFault& fault, char* out, std::size_t capacity) override;
+  bool ReadMemorySafely(std::uintptr_t address, void* out, std::size_t length) override;
+  std::uintptr_t StackBase(std::uintptr_t stackPointer) override;
+  bool DescribeSystem(SystemDescription& description) override;
+  bool StartProgramFromFault(const char* path, char* const* argv) override;
+  bool NativePathExists(const char* nativePath) override;
+  int CreateCrashFile(const char* nativePath) override;
+  bool AppendCrashFile(int file, const void* data, std::size_t length) override;
+  void CloseCrashFile(int file) override;
   [[noreturn]] void ExitImmediately(int exitCode) override;
   [[noreturn]] void KillSelf() override;
 

@@ -1,0 +1,319 @@
+// The process-wide crash handlers: the fatal-signal path, the exit trap,
+// the terminate path, the unhandled-fault dump and its file name, and the
+// call-stack logger.
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <execinfo.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <mutex>
+
+#include "KernelStandard/AnalysisLog.h"
+#include "KernelStandard/CrashReport.h"
+#include "KernelStandard/CrashReportState.h"
+#include "KernelStandard/Log.h"
+
+namespace Vek {
+namespace {
+
+constexpr char kDumpFormat[] = "Ombrix-%d.dmp";
+constexpr int kDumpBuild = 40040;
+constexpr int kMaxFrames = 64;
+constexpr std::size_t kCallStackTextLimit = 511;
+
+CrashReportState g_state;
+std::atomic<bool> g_exitTrapArmed{false};
+std::atomic<bool> g_miniDumpWritten{false};
+std::atomic<int> g_consoleMode{0};
+std::once_flag g_atExitRegistered;
+
+void CopyText(char* out, std::size_t capacity, const std::string& text) {
+  std::snprintf(out, capacity, "%s", text.c_str());
+}
+
+void FixProgramNames(const std::string& path) {
+  CopyText(g_state.programPath, sizeof(g_state.programPath), path);
+  const std::size_t slash = path.find_last_of('/');
+  const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  CopyText(g_state.programFolder, sizeof(g_state.programFolder), folder.empty() ? "/" : folder);
+  CopyText(g_state.programFileName, sizeof(g_state.programFileName), fileName);
+  const std::size_t dot = fileName.find_last_of('.');
+  CopyText(g_state.programName, sizeof(g_state.programName),
+           dot == std::string::npos ? fileName : fileName.substr(0, dot));
+}
+
+std::string TemporaryFolder() {
+  std::string folder;
+  if (!OS::Current().GetEnvironment("TEMP", folder) || folder.empty()) {
+    folder = OS::ToUtf8(OS::Current().SystemTempFolder());
+  }
+  for (char& c : folder) {
+    if (c == '\\') c = '/';
+  }
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+void OnCrashSignal(const OS::FatalFault& fault) {
+  if (fault.threadId != OS::Current().ProcessId()) WriteExceptionReport(fault);
+  WriteMiniDump(fault);
+  OS::Current().ExitImmediately(kCrashExitCode);
+}
+
+void CheckExitTrap() {
+  if (g_exitTrapArmed.load()) std::raise(SIGSEGV);  // an unplanned exit: leave a dump
+}
+
+void OnTerminate() {
+  const std::exception_ptr current = std::current_exception();
+  const char* what = "no active exception";
+  try {
+    if (current) std::rethrow_exception(current);
+  } catch (const std::exception& exception) {
+    what = exception.what();
+  } catch (...) {
+    what = "unknown exception";
+  }
+  LogPrint("Terminate handler> %s", what);
+  std::abort();  // SIGABRT reaches the crash path
+}
+
+std::string FrameSymbol(void* address, std::string& module) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0) return "<unknown>";
+  module = info.dli_fname != nullptr ? info.dli_fname : "<unknown>";
+  if (info.dli_sname == nullptr) return "<unknown>";
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled != nullptr ? demangled : info.dli_sname;
+  std::free(demangled);
+  return name;
+}
+
+}  // namespace
+
+CrashReportState& CrashState() {
+  return g_state;
+}
+
+const char* FileNamePart(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+std::int64_t CurrentUtcSeconds() {
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+int CreateCrashFile(const char* path) {
+  return OS::Current().CreateCrashFile(path);
+}
+
+void WriteToFile(int file, const char* data, std::size_t length) {
+  OS::Current().AppendCrashFile(file, data, length);
+}
+
+void CloseCrashFile(int file) {
+  OS::Current().CloseCrashFile(file);
+}
+
+void PrepareCrashReports() {
+  FixProgramNames(OS::ToUtf8(OS::Current().ExecutablePath()));
+  std::string user;
+  if (OS::Current().GetEnvironment("USER", user) && !user.empty()) {
+    CopyText(g_state.userName, sizeof(g_state.userName), user);
+  }
+  CopyText(g_state.tempFolder, sizeof(g_state.tempFolder), TemporaryFolder());
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  g_state.zoneOffsetSeconds = local.tm_gmtoff;
+}
+
+void InstallCrashHandlers(int consoleMode) {
+  PrepareCrashReports();
+  g_consoleMode.store(consoleMode);
+  g_exitTrapArmed.store(true);
+  OS::Current().InstallFatalSignalHandler(OnCrashSignal);
+  std::call_once(g_atExitRegistered, [] { std::atexit(CheckExitTrap); });
+  std::set_terminate(OnTerminate);
+}
+
+void DisarmExitTrap() {
+  g_exitTrapArmed.store(false);
+  g_consoleMode.store(1);
+}
+
+bool ExitTrapArmed() {
+  return g_exitTrapArmed.load();
+}
+
+int WriteMiniDump(const OS::FatalFault& fault) {
+  if (g_miniDumpWritten.exchange(true)) return 1;
+  char name[64];
+  std::snprintf(name, sizeof(name), kDumpFormat, kDumpBuild);
+  char path[kCrashPathCapacity];
+  const bool named = MakeDumpFilePath(name, nullptr, path, sizeof(path));
+  if (named) OS::Current().WriteMinidump(path, fault);
+  // The dump is on disk; the log lines after it are best effort.
+  std::lock_guard<std::recursive_mutex> lock(SystemLogCriticalSection());
+  if (AnalysisLog* analysisLog = AnalysisLog::Instance()) analysisLog->SetFlushEachLine(true);
+  LogPrint("CreateMiniDump: %s", named ? path : name);
+  LogCallStack(true);
+  return 1;
+}
+
+bool MakeDumpFilePath(const char* fileName, const char* subfolder, char* out, std::size_t capacity) {
+  // The log folder and the default subfolder are empty in this program:
+  // dumps go to the current folder.
+  char folder[kCrashPathCapacity] = "";
+  if (subfolder != nullptr && subfolder[0] != '\0') {
+    std::snprintf(folder, sizeof(folder), "%s", subfolder);
+    for (char* c = folder; *c != '\0'; ++c) {
+      if (*c == '\\') *c = '/';
+    }
+    const std::size_t length = std::strlen(folder);
+    if (folder[length - 1] != '/' && length + 1 < sizeof(folder)) std::strcat(folder, "/");
+  }
+  const char* dot = std::strrchr(fileName, '.');
+  const int stemLength =
+      dot != nullptr ? static_cast<int>(dot - fileName) : static_cast<int>(std::strlen(fileName));
+  const char* extension = dot != nullptr ? dot : "";
+  for (int copy = 1; copy < 100000; ++copy) {
+    const int length = copy == 1 ? std::snprintf(out, capacity, "%s%s", folder, fileName)
+                                 : std::snprintf(out, capacity, "%s%.*s_%d%s", folder, stemLength, fileName,
+                                                 copy, extension);
+    if (length < 0 || static_cast<std::size_t>(length) >= capacity) return false;
+    if (!OS::Current().NativePathExists(out)) return true;
+  }
+  return false;
+}
+
+void LogCallStack(bool withSymbols) {
+  std::lock_guard<std::recursive_mutex> lock(SystemLogCriticalSection());
+  void* frames[kMaxFrames];
+  const int count = backtrace(frames, kMaxFrames);
+  char addresses[kCallStackTextLimit + 1] = "";
+  std::size_t used = 0;
+  for (int i = 0; i < count && used < kCallStackTextLimit; ++i) {
+    const int written =
+        std::snprintf(addresses + used, sizeof(addresses) - used, "%llx ",
+                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(frames[i])));
+    if (written < 0) break;
+    used += static_cast<std::size_t>(written);
+  }
+  addresses[kCallStackTextLimit] = '\0';
+  LogPrint("callstack: %s", addresses);
+  if (!withSymbols) return;
+  for (int i = 0; i < count; ++i) {
+    std::string module = "<unknown>";
+    const std::string symbol = FrameSymbol(frames[i], module);
+    LogPrint("  %s %s [%s:%d]", module.c_str(), symbol.c_str(), "<unknown>", -1);
+  }
+}
+
+const char* ExceptionDescription(std::uint32_t code) {
+  struct Entry {
+    std::uint32_t code;
+    const char* text;
+  };
+  static const Entry kDescriptions[] = {
+      {0x40010005, "a Control-C"},
+      {0x40010008, "a Control-Break"},
+      {0x80000002, "a Datatype Misalignment"},
+      {0x80000003, "a Breakpoint"},
+      {0xC0000005, "an Access Violation"},
+      {0xC0000006, "an In Page Error"},
+      {0xC0000017, "a No Memory"},
+      {0xC000001D, "an Illegal Instruction"},
+      {0xC0000025, "a Noncontinuable Exception"},
+      {0xC0000026, "an Invalid Disposition"},
+      {0xC000008C, "a Array Bounds Exceeded"},
+      {0xC000008D, "a Float Denormal Operand"},
+      {0xC000008E, "a Float Divide by Zero"},
+      {0xC000008F, "a Float Inexact Result"},
+      {0xC0000090, "a Float Invalid Operation"},
+      {0xC0000091, "a Float Overflow"},
+      {0xC0000092, "a Float Stack Check"},
+      {0xC0000093, "a Float Underflow"},
+      {0xC0000094, "an Integer Divide by Zero"},
+      {0xC0000095, "an Integer Overflow"},
+      {0xC0000096, "a Privileged Instruction"},
+      {0xC00000FD, "a Stack Overflow"},
+      {0xC0000142, "a DLL Initialization Failed"},
+      {0xE06D7363, "a Microsoft C++ Exception"},
+  };
+  for (const Entry& entry : kDescriptions) {
+    if (entry.code == code) return entry.text;
+  }
+  return "an Unknown exception type";
+}
+
+std::uint32_t ExceptionCodeOf(const OS::FatalFault& fault) {
+  switch (fault.signalNumber) {
+    case SIGSEGV:
+      return 0xC0000005;
+    case SIGBUS:
+      return fault.signalCode == BUS_ADRALN ? 0x80000002 : 0xC0000006;
+    case SIGILL:
+      return fault.signalCode == ILL_PRVOPC ? 0xC0000096 : 0xC000001D;
+    case SIGTRAP:
+      return 0x80000003;
+    case SIGFPE:
+      switch (fault.signalCode) {
+        case FPE_INTDIV:
+          return 0xC0000094;
+        case FPE_INTOVF:
+          return 0xC0000095;
+        case FPE_FLTDIV:
+          return 0xC000008E;
+        case FPE_FLTOVF:
+          return 0xC0000091;
+        case FPE_FLTUND:
+          return 0xC0000093;
+        case FPE_FLTRES:
+          return 0xC000008F;
+        case FPE_FLTINV:
+          return 0xC0000090;
+        case FPE_FLTSUB:
+          return 0xC000008C;
+        default:
+          return 0xC0000090;
+      }
+    default:
+      return static_cast<std::uint32_t>(fault.signalNumber);
+  }
+}
+
+void FormatReportTime(std::int64_t utcSeconds, std::int64_t zoneOffsetSeconds, char* out,
+                      std::size_t capacity) {
+  // Civil date from a day count (no time-zone database: signal-safe).
+  const std::int64_t local = utcSeconds + zoneOffsetSeconds;
+  std::int64_t days = local / 86400;
+  std::int64_t secondsOfDay = local % 86400;
+  if (secondsOfDay < 0) {
+    secondsOfDay += 86400;
+    --days;
+  }
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+  const int seconds = static_cast<int>(secondsOfDay % 60) & ~1;
+  std::snprintf(out, capacity, "%d/%d/%d %02d:%02d:%02d", month, day, year,
+                static_cast<int>(secondsOfDay / 3600), static_cast<int>(secondsOfDay / 60 % 60), seconds);
+}
+
+}  // namespace Vek
