@@ -211,6 +211,12 @@ TEST_F(WorkerFaultTest, DumpCarriesThreadsModulesMemoryExceptionAndLinuxStreams)
   const std::uint32_t codeView = U32(dump, modules + 4 + 80);
   EXPECT_EQ(dump.substr(codeView, 4), "LEpB");
   EXPECT_EQ(U32(dump, modules + 4 + 76), 4u + 20u) << "a 20-byte GNU build id";
+  // The second dump of the same crash still sees the threads the first froze.
+  const std::string unhandled = ReadAll(File("Ombrix-40040.dmp"));
+  ASSERT_GE(unhandled.size(), 32u);
+  auto unhandledStreams = Streams(unhandled);
+  ASSERT_TRUE(unhandledStreams.count(3));
+  EXPECT_EQ(U32(unhandled, unhandledStreams[3].first), threadCount);
   const std::string maps = dump.substr(streams[0x47670009].first, streams[0x47670009].second);
   EXPECT_NE(maps.find(OS::ToUtf8(OS::Current().ExecutablePath())), std::string::npos);
 }

@@ -40,6 +40,13 @@ struct SnapshotSlot {
 SnapshotSlot g_slots[kMaxSnapshotThreads];
 std::atomic<std::size_t> g_slotCount{0};
 
+SnapshotSlot* SlotOf(std::uint32_t threadId, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (g_slots[i].threadId.load() == threadId) return &g_slots[i];
+  }
+  return nullptr;
+}
+
 // Runs on each other thread: records the interrupted registers, then stays
 // frozen until the crashing thread ends the process.
 void OnSnapshotSignal(int, siginfo_t*, void* context) {
@@ -247,9 +254,13 @@ std::size_t SnapshotThreads(const FatalFault& fault, ThreadRegisters* threads, s
   CopyContextRegisters(fault.context != nullptr ? fault.context : CallerContext(), threads[0]);
   std::uint32_t ids[kMaxSnapshotThreads];
   const std::size_t listed = ListThreads(ids, kMaxSnapshotThreads);
-  std::size_t slots = 0;
+  // A thread frozen by an earlier dump of this crash (the report's dump,
+  // then the unhandled-fault dump) keeps the registers it gave then: it
+  // waits inside the snapshot handler, which does not run twice.
+  const std::size_t earlier = g_slotCount.load();
+  std::size_t slots = earlier;
   for (std::size_t i = 0; i < listed && slots < kMaxSnapshotThreads && slots + 1 < capacity; ++i) {
-    if (ids[i] == fault.threadId) continue;
+    if (ids[i] == fault.threadId || SlotOf(ids[i], earlier) != nullptr) continue;
     g_slots[slots].done.store(false);
     g_slots[slots].registers = ThreadRegisters{};
     g_slots[slots].registers.threadId = ids[i];
@@ -258,7 +269,7 @@ std::size_t SnapshotThreads(const FatalFault& fault, ThreadRegisters* threads, s
   }
   g_slotCount.store(slots);
   const pid_t process = ::getpid();
-  for (std::size_t i = 0; i < slots; ++i) {
+  for (std::size_t i = earlier; i < slots; ++i) {
     if (::syscall(SYS_tgkill, process, g_slots[i].threadId.load(), ThreadSnapshotSignal()) != 0) {
       g_slots[i].done.store(true);  // the thread has ended meanwhile
     }
