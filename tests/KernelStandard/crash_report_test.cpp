@@ -103,7 +103,13 @@ TEST_F(WorkerFaultTest, EndsWithStatus255AndLeavesReportDumpsAndReporterRun) {
   EXPECT_TRUE(fs::exists(File("ERRORLOG.TXT")));
   EXPECT_TRUE(fs::exists(File("CRASH.DMP")));
   EXPECT_TRUE(fs::exists(File("Ombrix-40040.dmp"))) << "the unhandled-fault dump in the current folder";
-  const std::string reporter = ReadAll(File("reporter.txt"));
+  // The crash-report program runs on its own after the crash: wait for it.
+  std::string reporter;
+  for (int waited = 0; waited < 1000 && reporter.find('\n', reporter.find('\n') + 1) == std::string::npos;
+       ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    reporter = ReadAll(File("reporter.txt"));
+  }
   const std::string program = OS::ToUtf8(OS::Current().ExecutablePath());
   const std::string folder = fs::path(program).parent_path().string();
   EXPECT_EQ(reporter, folder + "/XCrashReport.exe\n" + fs::path(program).filename().string() + "\n");
