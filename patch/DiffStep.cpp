@@ -1,6 +1,13 @@
 #include "patch/DiffStep.h"
 
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "KernelStandard/FileUtil.h"
 #include "KernelStandard/Md5.h"
@@ -39,26 +46,76 @@ ToolInvocation ConverterTool(const std::wstring& toolsFolder, const PatchedEntry
   return {toolsFolder + kConverterTool, {kConverterVerb}, {plan.backup, plan.diff, plan.target}, toolsFolder};
 }
 
-void ReportAlreadyPatched(const PatchedEntryPlan& plan) {
-  PostEngineMessage(LEVEL_WARNING,
-                    L"Existing file appears to have been patched already: " + DisplayPath(plan.target));
+// One entry's work. It may run on a worker thread beside other entries, so
+// it posts nothing itself: its messages are kept and posted when the step
+// reaches the entry in list order.
+struct EntryWork {
+  EntryWork(const FileListEntry& listEntry, PatchedEntryPlan entryPlan)
+      : entry(listEntry), plan(std::move(entryPlan)) {}
+
+  const FileListEntry& entry;
+  PatchedEntryPlan plan;
+  std::vector<std::pair<int, std::wstring>> messages;
+  std::vector<BackupRecord> made;  // the (file, backup) pair, once the backup is made
+  bool ok = false;
+  bool rebuilt = false;  // a new file was written and confirmed
+
+  void Post(int level, std::wstring text) { messages.emplace_back(level, std::move(text)); }
+};
+
+// A started process holds a copy of every descriptor of ours until it has
+// loaded its program, and the check that a file is not in use before it is
+// moved (EngineFileOps.h) opens the file for a moment: a tool started by one
+// entry in that moment makes another entry's file look in use. Starting a
+// tool and moving a file therefore take turns.
+std::mutex& StartOrMoveLock() {
+  static std::mutex lock;
+  return lock;
 }
 
-PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& entry,
-                            PrecomputedDigest& digests) {
+// With entries side by side a file was still seen in use for a moment now
+// and then, even with the turns (the holder was not pinned down; another
+// started process's short-lived copy of a descriptor is the likely one), so
+// a file that looks in use is looked at a few more times before the move
+// fails. A file that another program really holds still fails, 30 ms later.
+constexpr int kInUseLooks = 4;
+constexpr std::uint32_t kInUsePauseMs = 10;
+
+bool MoveFileAside(const std::wstring& from, const std::wstring& to) {
+  for (int look = 1;; ++look) {
+    {
+      std::lock_guard lock(StartOrMoveLock());
+      if (RenameFile(from, to)) return true;
+    }
+    if (look == kInUseLooks || OS::GetLastError() != OS::ERROR_SHARING_VIOLATION) return false;
+    OS::Current().Sleep(kInUsePauseMs);
+  }
+}
+
+bool StartEntryTool(const ToolInvocation& tool, RunningTool& running) {
+  std::lock_guard lock(StartOrMoveLock());
+  return StartTool(tool, running);
+}
+
+void ReportAlreadyPatched(EntryWork& work) {
+  work.Post(LEVEL_WARNING,
+            L"Existing file appears to have been patched already: " + DisplayPath(work.plan.target));
+}
+
+PreCheck CheckInstalledFile(EntryWork& work) {
   std::string digest;
-  if (!digests.DigestOf(plan.target, digest)) {
-    PostEngineMessage(LEVEL_ERROR,
-                      L"Failed to compute the checksum for existing file: " + DisplayPath(plan.target));
+  if (!NolkUtil::Md5OfFile(work.plan.target, digest)) {
+    work.Post(LEVEL_ERROR,
+              L"Failed to compute the checksum for existing file: " + DisplayPath(work.plan.target));
     return PRECHECK_FAILED;
   }
-  if (digest == NolkUtil::ToNarrow(entry.newChecksum)) {
-    ReportAlreadyPatched(plan);
+  if (digest == NolkUtil::ToNarrow(work.entry.newChecksum)) {
+    ReportAlreadyPatched(work);
     return PRECHECK_ALREADY_PATCHED;
   }
-  if (digest != NolkUtil::ToNarrow(entry.oldChecksum)) {
-    PostEngineMessage(LEVEL_ERROR,
-                      L"Existing file is damaged and cannot be patched: " + DisplayPath(plan.target));
+  if (digest != NolkUtil::ToNarrow(work.entry.oldChecksum)) {
+    work.Post(LEVEL_ERROR,
+              L"Existing file is damaged and cannot be patched: " + DisplayPath(work.plan.target));
     return PRECHECK_FAILED;
   }
   return PRECHECK_PATCH;
@@ -67,156 +124,240 @@ PreCheck CheckInstalledFile(const PatchedEntryPlan& plan, const FileListEntry& e
 // The game changes its archives in place, so a converter entry is not held
 // to the old checksum. One that already has the new checksum is done,
 // though: rebuilding it again would fail and roll the whole patch back.
-PreCheck CheckConverterFile(const PatchedEntryPlan& plan, const FileListEntry& entry,
-                            PrecomputedDigest& digests) {
+PreCheck CheckConverterFile(EntryWork& work) {
   std::string digest;
-  if (!digests.DigestOf(plan.target, digest) || digest != NolkUtil::ToNarrow(entry.newChecksum))
+  if (!NolkUtil::Md5OfFile(work.plan.target, digest) || digest != NolkUtil::ToNarrow(work.entry.newChecksum))
     return PRECHECK_PATCH;
-  ReportAlreadyPatched(plan);
+  ReportAlreadyPatched(work);
   return PRECHECK_ALREADY_PATCHED;
 }
 
-bool ReportBackupFailure(const PatchedEntryPlan& plan) {
+bool ReportBackupFailure(EntryWork& work) {
   const std::wstring reason = SystemReason();
-  PostEngineMessage(LEVEL_ERROR,
-                    FillIn(L"Failed to create backup of file %s", L"%s", DisplayPath(plan.backup)) + reason);
+  work.Post(LEVEL_ERROR,
+            FillIn(L"Failed to create backup of file %s", L"%s", DisplayPath(work.plan.backup)) + reason);
   return false;
 }
 
 // Moves the file aside and records the pair. A backup already standing
 // there is never deleted (it may be the only copy of some file), so the
 // move fails instead.
-bool MakeBackup(const PatchedEntryPlan& plan, std::vector<BackupRecord>& patched) {
-  if (!RenameFile(plan.target, plan.backup)) return ReportBackupFailure(plan);
-  patched.push_back({plan.target, plan.backup});
+bool MakeBackup(EntryWork& work) {
+  if (!MoveFileAside(work.plan.target, work.plan.backup)) return ReportBackupFailure(work);
+  work.made.push_back({work.plan.target, work.plan.backup});
   return true;
 }
 
-bool EnsureTargetFolder(const PatchedEntryPlan& plan) {
-  const std::wstring folder = FolderOf(plan.target);
+bool EnsureTargetFolder(EntryWork& work) {
+  const std::wstring folder = FolderOf(work.plan.target);
   if (EnsureFolder(folder)) return true;
   const std::wstring reason = SystemReason();
-  PostEngineMessage(LEVEL_ERROR, L"Could not create the directory: " + DisplayPath(folder) + reason);
+  work.Post(LEVEL_ERROR, L"Could not create the directory: " + DisplayPath(folder) + reason);
   return false;
 }
 
-// What the step carries from entry to entry.
-struct PatchedStepState {
-  const std::wstring& installFolder;
-  const std::wstring& patchFolder;
-  std::vector<BackupRecord>& patched;
-  DiskForcer* forcer;
-  PrecomputedDigest digests;
-  // The installed file of the entry after the current one; empty for the
-  // last entry.
-  std::wstring nextTarget;
-  // Keys (PathKey) of the files that entries after the current one name.
-  std::multiset<std::wstring> namedLater;
-};
-
-std::multiset<std::wstring> TargetKeys(const std::wstring& installFolder,
-                                       const std::vector<FileListEntry>& entries) {
-  std::multiset<std::wstring> keys;
-  for (const FileListEntry& entry : entries) keys.insert(PathKey(InstallFilePath(installFolder, entry.path)));
-  return keys;
-}
-
-// A rebuilt file that a later entry names again may still be moved, so it
-// is forced only at the commit (CommitToDisk.h).
-void QueueRebuiltFile(const PatchedEntryPlan& plan, PatchedStepState& state) {
-  if (state.forcer == nullptr) return;
-  if (state.namedLater.count(PathKey(plan.target)) != 0) {
-    state.forcer->AddAtFinish(plan.target);
-  } else {
-    state.forcer->Add(plan.target);
-  }
-}
-
-// The next entry's file is hashed while the tool runs: the tool is our own
-// diff tool, which touches only the names that begin with the target (see
-// HashableWhileRebuilding). The converter is the game's program, so
-// nothing runs beside it.
-void HashNextWhileToolRuns(const PatchedEntryPlan& plan, PatchedStepState& state) {
-  if (plan.converter || state.nextTarget.empty() || !HashableWhileRebuilding(state.nextTarget, plan.target))
-    return;
-  state.digests.Compute(state.nextTarget);
-}
-
-bool RunEntryTool(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
-  RunningTool tool;
-  if (!StartTool(plan.tool, tool)) {
-    PostEngineMessage(LEVEL_INFO, L"Failed patch command: " + CommandLineOf(plan.tool));
+bool RunEntryTool(EntryWork& work, const ToolInvocation& tool) {
+  RunningTool running;
+  if (!StartEntryTool(tool, running)) {
+    work.Post(LEVEL_INFO, L"Failed patch command: " + CommandLineOf(tool));
     return false;
   }
-  HashNextWhileToolRuns(plan, state);
-  const int exitCode = FinishTool(tool);
+  const int exitCode = FinishTool(running);
   if (exitCode != 0) {
-    PostEngineMessage(LEVEL_ERROR, ToolExitMessage(exitCode, plan.converter, entry.path));
+    work.Post(LEVEL_ERROR, ToolExitMessage(exitCode, work.plan.converter, work.entry.path));
     return false;
   }
   return true;
 }
 
-bool VerifyResult(const PatchedEntryPlan& plan, const FileListEntry& entry) {
-  if (FileHasChecksum(plan.target, entry.newChecksum)) return true;
-  PostEngineMessage(LEVEL_ERROR, L"Checksum mismatch after patching: " + DisplayPath(plan.target));
+bool VerifyResult(EntryWork& work) {
+  if (FileHasChecksum(work.plan.target, work.entry.newChecksum)) return true;
+  work.Post(LEVEL_ERROR, L"Checksum mismatch after patching: " + DisplayPath(work.plan.target));
   return false;
 }
 
 // The rebuilt file takes the permissions of the file it replaces (through a
 // link: of the link's target), so programs stay executable and read-only
 // files stay read-only.
-bool KeepPermissions(const PatchedEntryPlan& plan, const std::wstring& oldFile) {
+bool KeepPermissions(EntryWork& work, const std::wstring& oldFile) {
   std::uint32_t permissions = 0;
-  if (!GetPermissions(oldFile, permissions) || OS::Current().SetPermissions(plan.target, permissions))
+  if (!GetPermissions(oldFile, permissions) || OS::Current().SetPermissions(work.plan.target, permissions))
     return true;
   const std::wstring reason = SystemReason();
-  PostEngineMessage(LEVEL_ERROR,
-                    L"Could not set the permissions of the file: " + DisplayPath(plan.target) + reason);
+  work.Post(LEVEL_ERROR,
+            L"Could not set the permissions of the file: " + DisplayPath(work.plan.target) + reason);
   return false;
 }
 
-// Backup, tool and check; a confirmed result is queued to be forced to the
-// disk before the commit.
-bool RebuildFromBackup(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
-  if (!MakeBackup(plan, state.patched) || !EnsureTargetFolder(plan) || !RunEntryTool(plan, entry, state) ||
-      !VerifyResult(plan, entry) || !KeepPermissions(plan, plan.backup))
-    return false;
-  QueueRebuiltFile(plan, state);
-  return true;
+bool RebuildFromBackup(EntryWork& work) {
+  return MakeBackup(work) && EnsureTargetFolder(work) && RunEntryTool(work, work.plan.tool) &&
+         VerifyResult(work) && KeepPermissions(work, work.plan.backup);
 }
 
 // A file that this run changed already (added it, or rebuilt it for an
 // earlier entry) has its backup: the original, which the rollback needs.
 // The run's own version is moved to a second, interim name and rebuilt from
 // there; the interim file goes once the tool is done.
-bool RebuildAgain(PatchedEntryPlan plan, const FileListEntry& entry, PatchedStepState& state) {
-  const std::wstring interim = InterimPathOf(plan.target);
+bool RebuildAgain(EntryWork& work) {
+  const std::wstring interim = InterimPathOf(work.plan.target);
   if (PathExists(interim)) RemoveFileEvenReadOnly(interim);
-  if (!RenameFile(plan.target, interim)) return ReportBackupFailure(plan);
-  plan.tool.paths.front() = interim;
-  const bool ok =
-      RunEntryTool(plan, entry, state) && VerifyResult(plan, entry) && KeepPermissions(plan, interim);
+  if (!MoveFileAside(work.plan.target, interim)) return ReportBackupFailure(work);
+  ToolInvocation tool = work.plan.tool;
+  tool.paths.front() = interim;
+  const bool ok = RunEntryTool(work, tool) && VerifyResult(work) && KeepPermissions(work, interim);
   RemoveFileEvenReadOnly(interim);
-  if (ok) QueueRebuiltFile(plan, state);
   return ok;
 }
 
 // No backup stood beside a listed file when the run began (the engine
-// checks), so a backup found now was made by this run.
-bool Rebuild(const PatchedEntryPlan& plan, const FileListEntry& entry, PatchedStepState& state) {
-  if (PathExists(plan.backup)) return RebuildAgain(plan, entry, state);
-  return RebuildFromBackup(plan, entry, state);
+// checks), and entries naming the same file run one after the other, so a
+// backup found now was made by this run.
+void PatchEntry(EntryWork& work) {
+  const PreCheck check = work.plan.converter ? CheckConverterFile(work) : CheckInstalledFile(work);
+  if (check != PRECHECK_PATCH) {
+    work.ok = check == PRECHECK_ALREADY_PATCHED;
+    return;
+  }
+  work.ok = PathExists(work.plan.backup) ? RebuildAgain(work) : RebuildFromBackup(work);
+  work.rebuilt = work.ok;
 }
 
-bool PatchEntry(const FileListEntry& entry, PatchedStepState& state) {
-  const PatchedEntryPlan plan = PlanPatchedEntry(state.installFolder, state.patchFolder, entry);
-  const PreCheck check = plan.converter ? CheckConverterFile(plan, entry, state.digests)
-                                        : CheckInstalledFile(plan, entry, state.digests);
-  if (check == PRECHECK_ALREADY_PATCHED) return true;
-  if (check == PRECHECK_FAILED) return false;
-  return Rebuild(plan, entry, state);
+// An entry in progress, on its own thread when one could be started.
+struct RunningEntry {
+  std::unique_ptr<EntryWork> work;
+  std::wstring key;    // PathKey of the target
+  bool alone = false;  // nothing may run beside it
+  std::thread thread;
+};
+
+// Two entries touch the same files when one's target begins with the
+// other's: the tool writes its target, a temporary name beside it and reads
+// the backup, all of which begin with the target (HashableWhileRebuilding).
+bool Overlaps(const std::wstring& first, const std::wstring& second) {
+  return first.starts_with(second) || second.starts_with(first);
 }
+
+// Runs the patched list with up to `slots` entries at once. Entries start
+// in list order; one whose files overlap an entry still running waits for
+// it, and some entries run alone (see NeedsToRunAlone). Results are taken
+// in list order: messages are posted, pairs recorded and files queued for
+// the disk exactly as a run entry by entry would, and at the first failure
+// nothing more starts. Entries already running then finish (their backups
+// are recorded, so the rollback restores them) but post nothing.
+class PatchedStepRunner {
+ public:
+  PatchedStepRunner(const std::wstring& installFolder, const std::wstring& patchFolder,
+                    const std::vector<FileListEntry>& entries, std::vector<BackupRecord>& patched,
+                    DiskForcer* forcer)
+      : m_installFolder(installFolder),
+        m_patchFolder(patchFolder),
+        m_entries(entries),
+        m_patched(patched),
+        m_forcer(forcer),
+        m_slots(std::max(2u, std::thread::hardware_concurrency())),
+        m_notTaken(TargetKeys(installFolder, entries)) {}
+
+  bool Run() {
+    bool stopped = false;
+    for (const FileListEntry& entry : m_entries) {
+      const bool last = &entry == &m_entries.back();
+      if (m_failed) break;
+      if (!EngineStepAllowed()) {
+        stopped = true;
+        break;
+      }
+      const std::wstring key = PathKey(InstallFilePath(m_installFolder, entry.path));
+      const bool alone = last || NeedsToRunAlone(entry, key);
+      while (!m_failed && !CanStart(key, alone)) TakeOldest();
+      if (!m_failed) Start(entry, key, alone);
+    }
+    while (!m_running.empty()) TakeOldest();
+    return !m_failed && !stopped;
+  }
+
+ private:
+  static std::multiset<std::wstring> TargetKeys(const std::wstring& installFolder,
+                                                const std::vector<FileListEntry>& entries) {
+    std::multiset<std::wstring> keys;
+    for (const FileListEntry& entry : entries)
+      keys.insert(PathKey(InstallFilePath(installFolder, entry.path)));
+    return keys;
+  }
+
+  // The last entry (the launcher that identifies the build) runs alone too,
+  // so it is rebuilt only once every other file is (see PatchJournal.h).
+  // The converter is the game's program, of which nothing is known, and
+  // whether an entry is a converter entry depends on the converter being
+  // there; an entry that rebuilds one of the tools moves it aside while
+  // other entries would start it. So these run with nothing beside them.
+  bool NeedsToRunAlone(const FileListEntry& entry, const std::wstring& key) const {
+    const std::wstring toolsFolder = ToolsFolderOf(m_installFolder);
+    return HasConverterName(NameOf(InstallFilePath(m_installFolder, entry.path))) ||
+           key == PathKey(toolsFolder + kDiffTool) || key == PathKey(toolsFolder + kConverterTool);
+  }
+
+  bool CanStart(const std::wstring& key, bool alone) const {
+    if (m_running.empty()) return true;
+    if (alone || m_running.size() >= m_slots) return false;
+    for (const RunningEntry& running : m_running)
+      if (running.alone || Overlaps(running.key, key)) return false;
+    return true;
+  }
+
+  void Start(const FileListEntry& entry, const std::wstring& key, bool alone) {
+    RunningEntry running;
+    // Planned now, when every earlier entry it depends on is done.
+    running.work =
+        std::make_unique<EntryWork>(entry, PlanPatchedEntry(m_installFolder, m_patchFolder, entry));
+    running.key = key;
+    running.alone = alone;
+    EntryWork* work = running.work.get();
+    try {
+      running.thread = std::thread([work] { PatchEntry(*work); });
+    } catch (const std::system_error&) {
+      PatchEntry(*work);  // no thread to be had: the entry runs here
+    }
+    m_running.push_back(std::move(running));
+  }
+
+  // Waits for the oldest running entry and takes its results.
+  void TakeOldest() {
+    RunningEntry running = std::move(m_running.front());
+    m_running.pop_front();
+    if (running.thread.joinable()) running.thread.join();
+    EntryWork& work = *running.work;
+    m_patched.insert(m_patched.end(), work.made.begin(), work.made.end());
+    m_notTaken.erase(m_notTaken.find(running.key));
+    if (m_failed) return;
+    for (const auto& [level, text] : work.messages) PostEngineMessage(level, text);
+    if (!work.ok) {
+      m_failed = true;
+      return;
+    }
+    if (work.rebuilt) QueueRebuiltFile(work.plan.target, running.key);
+  }
+
+  // A rebuilt file that a later entry names again may still be moved, so it
+  // is forced only at the commit (CommitToDisk.h).
+  void QueueRebuiltFile(const std::wstring& target, const std::wstring& key) {
+    if (m_forcer == nullptr) return;
+    if (m_notTaken.count(key) != 0) {
+      m_forcer->AddAtFinish(target);
+    } else {
+      m_forcer->Add(target);
+    }
+  }
+
+  const std::wstring& m_installFolder;
+  const std::wstring& m_patchFolder;
+  const std::vector<FileListEntry>& m_entries;
+  std::vector<BackupRecord>& m_patched;
+  DiskForcer* m_forcer;
+  const std::size_t m_slots;
+  std::deque<RunningEntry> m_running;      // in list order
+  std::multiset<std::wstring> m_notTaken;  // keys of the entries whose results are not taken yet
+  bool m_failed = false;
+};
 
 }  // namespace
 
@@ -263,16 +404,7 @@ std::wstring ToolExitMessage(int exitCode, bool converter, const std::wstring& e
 bool RunPatchedStep(const std::wstring& installFolder, const std::wstring& patchFolder,
                     const std::vector<FileListEntry>& entries, std::vector<BackupRecord>& patched,
                     DiskForcer* forcer) {
-  PatchedStepState state{
-      installFolder, patchFolder, patched, forcer, {}, {}, TargetKeys(installFolder, entries)};
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!EngineStepAllowed()) return false;
-    state.namedLater.erase(state.namedLater.find(PathKey(InstallFilePath(installFolder, entries[i].path))));
-    const bool last = i + 1 == entries.size();
-    state.nextTarget = last ? std::wstring() : InstallFilePath(installFolder, entries[i + 1].path);
-    if (!PatchEntry(entries[i], state)) return false;
-  }
-  return true;
+  return PatchedStepRunner(installFolder, patchFolder, entries, patched, forcer).Run();
 }
 
 }  // namespace NolkPatch

@@ -12,12 +12,18 @@
 // run. After a tool reports success the result must have the list's
 // new checksum, so a tool that writes a wrong file cannot go unnoticed.
 //
-// While an entry's diff tool runs, the next entry's file is hashed ahead
-// (PrecomputedDigest.h), so the check before it costs no waiting; every
-// decision is still made in list order, entry by entry.
+// Entries of different files are rebuilt side by side, as many at once as
+// the machine has cores (at least two, since a tool waits on the disk part
+// of the time), each on its own thread with its own tool process. Entries
+// naming the same file (or a file and its ".pbk" or temporary names), the
+// converter's entries and an entry that rebuilds a tool itself keep their
+// order. Every message is posted, every pair recorded and every file queued
+// in list order, exactly as one entry after the other would.
 //
-// The step stops at the first failing entry. Every (file, backup) pair it
-// made is recorded; the run's finishing step drops or restores them.
+// The step starts nothing more after the first failing entry; entries that
+// were already running finish without posting anything. Every (file,
+// backup) pair made is recorded, theirs too; the run's finishing step drops
+// or restores them.
 #pragma once
 
 #include <string>
