@@ -17,25 +17,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using standalone_test::EditedBytes;
+using standalone_test::NoiseBytes;
 using standalone_test::RunResult;
 using standalone_test::StandaloneRunTest;
 using standalone_test::TakeTree;
 using standalone_test::Tree;
-
-std::string Noise(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned state = seed;
-  for (char& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
-std::string Edited(std::string bytes, const std::string& edit) {
-  bytes.replace(bytes.size() / 2, edit.size(), edit);
-  return bytes + edit;
-}
 
 struct KillCase {
   std::string name;
@@ -77,26 +64,26 @@ std::vector<KillCase> KillCases() {
 class KillSuite : public StandaloneRunTest, public ::testing::WithParamInterface<KillCase> {
  protected:
   void SetUp() override {
-    const std::string terrain = Noise(400000, 7);
-    const std::string forest = Noise(150000, 11);
-    const std::string locked = Noise(60000, 13);
+    const std::string terrain = NoiseBytes(400000, 7);
+    const std::string forest = NoiseBytes(150000, 11);
+    const std::string locked = NoiseBytes(60000, 13);
     MakeTree("100", {{"data/terrain.dat", terrain},
                      {"data/maps/forest.map", forest},
                      {"data/locked.dat", locked},
                      {"data/old/obsolete1.dat", "removed by 200"},
                      {"data/old/obsolete2.dat", "removed by 200"},
                      {"readme.txt", "unchanged"}});
-    MakeTree("200", {{"data/terrain.dat", Edited(terrain, "v200")},
-                     {"data/maps/forest.map", Edited(forest, "v200")},
-                     {"data/locked.dat", Edited(locked, "v200")},
-                     {"data/expansion/a.pak", Noise(40000, 3)},
-                     {"data/expansion/b.pak", Noise(40000, 5)},
+    MakeTree("200", {{"data/terrain.dat", EditedBytes(terrain, "v200")},
+                     {"data/maps/forest.map", EditedBytes(forest, "v200")},
+                     {"data/locked.dat", EditedBytes(locked, "v200")},
+                     {"data/expansion/a.pak", NoiseBytes(40000, 3)},
+                     {"data/expansion/b.pak", NoiseBytes(40000, 5)},
                      {"readme.txt", "unchanged"}});
-    MakeTree("300", {{"data/terrain.dat", Edited(Edited(terrain, "v200"), "v300")},
-                     {"data/maps/forest.map", Edited(forest, "v200")},
-                     {"data/locked.dat", Edited(Edited(locked, "v200"), "v300")},
-                     {"data/expansion/a.pak", Noise(40000, 3)},
-                     {"data/expansion/c.pak", Noise(30000, 17)},
+    MakeTree("300", {{"data/terrain.dat", EditedBytes(EditedBytes(terrain, "v200"), "v300")},
+                     {"data/maps/forest.map", EditedBytes(forest, "v200")},
+                     {"data/locked.dat", EditedBytes(EditedBytes(locked, "v200"), "v300")},
+                     {"data/expansion/a.pak", NoiseBytes(40000, 3)},
+                     {"data/expansion/c.pak", NoiseBytes(30000, 17)},
                      {"readme.txt", "unchanged"}});
     Package("300", {"100", "200", "300"}, {{"100", "200"}, {"200", "300"}});
     InstallCopyOf("100");

@@ -13,27 +13,14 @@
 namespace {
 
 namespace fs = std::filesystem;
+using standalone_test::EditedBytes;
+using standalone_test::NoiseBytes;
 using standalone_test::Quoted;
 using standalone_test::RunResult;
 using standalone_test::RunShell;
 using standalone_test::StandaloneRunTest;
 using standalone_test::TakeTree;
 using standalone_test::Tree;
-
-std::string Noise(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned state = seed;
-  for (char& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
-std::string Edited(std::string bytes, const std::string& edit) {
-  bytes.replace(bytes.size() / 3, edit.size(), edit);
-  return bytes + edit;
-}
 
 unsigned ModeOf(const fs::path& path) {
   struct stat info {};
@@ -44,10 +31,11 @@ class MendingTest : public StandaloneRunTest {
  protected:
   // 100 -> 200 -> 300, each changing data/terrain.dat and the launcher.
   void MakeChain() {
-    const std::string terrain = Noise(300000, 7);
+    const std::string terrain = NoiseBytes(300000, 7);
     MakeTree("100", {{"data/terrain.dat", terrain}, {"readme.txt", "same"}});
-    MakeTree("200", {{"data/terrain.dat", Edited(terrain, "v200")}, {"readme.txt", "same"}});
-    MakeTree("300", {{"data/terrain.dat", Edited(Edited(terrain, "v200"), "v300")}, {"readme.txt", "same"}});
+    MakeTree("200", {{"data/terrain.dat", EditedBytes(terrain, "v200")}, {"readme.txt", "same"}});
+    MakeTree("300", {{"data/terrain.dat", EditedBytes(EditedBytes(terrain, "v200"), "v300")},
+                     {"readme.txt", "same"}});
   }
 
   void PackageChain() { Package("300", {"100", "200", "300"}, {{"100", "200"}, {"200", "300"}}); }
@@ -181,11 +169,13 @@ TEST_F(MendingTest, KillWhileTheCommitDropsBackupsLeavesNothingBehindTheNextRun)
 // B (200 -> 300). B must not touch A's backups; A then finishes, and B
 // applies on top.
 TEST_F(MendingTest, AnotherPatchLeavesTheBackupsOfAnInterruptedOneAlone) {
-  const std::string terrain = Noise(300000, 7);
-  const std::string more = Noise(100000, 3);
+  const std::string terrain = NoiseBytes(300000, 7);
+  const std::string more = NoiseBytes(100000, 3);
   MakeTree("100", {{"data/terrain.dat", terrain}, {"data/more.dat", more}});
-  MakeTree("200", {{"data/terrain.dat", Edited(terrain, "v200")}, {"data/more.dat", Edited(more, "v200")}});
-  MakeTree("300", {{"data/terrain.dat", Edited(terrain, "v300")}, {"data/more.dat", Edited(more, "v200")}});
+  MakeTree("200", {{"data/terrain.dat", EditedBytes(terrain, "v200")},
+                   {"data/more.dat", EditedBytes(more, "v200")}});
+  MakeTree("300", {{"data/terrain.dat", EditedBytes(terrain, "v300")},
+                   {"data/more.dat", EditedBytes(more, "v200")}});
   Package("200", {"100", "200"}, {{"100", "200"}});
   const fs::path packageA = m_folder / "patch-a";
   fs::copy_file(ProgramPath(), packageA);
@@ -215,12 +205,13 @@ TEST_F(MendingTest, AnotherPatchLeavesTheBackupsOfAnInterruptedOneAlone) {
 // Read-only files, a read-only launcher and a link to a read-only file
 // outside the game, through a chain of two patches.
 TEST_F(MendingTest, ReadOnlyFilesAndLinksArePatchedAndKeepTheirFlag) {
-  const std::string terrain = Noise(200000, 9);
-  const std::string linked = Noise(100000, 4);
+  const std::string terrain = NoiseBytes(200000, 9);
+  const std::string linked = NoiseBytes(100000, 4);
   MakeTree("100", {{"data/f1.dat", terrain}, {"data/linked.dat", linked}});
-  MakeTree("200", {{"data/f1.dat", Edited(terrain, "v200")}, {"data/linked.dat", Edited(linked, "v200")}});
-  MakeTree("300", {{"data/f1.dat", Edited(Edited(terrain, "v200"), "v300")},
-                   {"data/linked.dat", Edited(linked, "v200")}});
+  MakeTree("200",
+           {{"data/f1.dat", EditedBytes(terrain, "v200")}, {"data/linked.dat", EditedBytes(linked, "v200")}});
+  MakeTree("300", {{"data/f1.dat", EditedBytes(EditedBytes(terrain, "v200"), "v300")},
+                   {"data/linked.dat", EditedBytes(linked, "v200")}});
   PackageChain();
   InstallCopyOf("100");
   RegisterInstall();
@@ -277,9 +268,9 @@ TEST_F(MendingTest, ModesSurviveAndAPatchMayRebuildItsOwnTools) {
 // names still fit, and the diff tool writes under a short temporary name.
 TEST_F(MendingTest, NamesUpToTheLimitArePatchedAndLongerOnesAreRefusedByTheBuilder) {
   const std::string longest(246, 'n');
-  const std::string bytes = Noise(50000, 2);
+  const std::string bytes = NoiseBytes(50000, 2);
   MakeTree("100", {{"data/" + longest + ".dat", bytes}});
-  MakeTree("200", {{"data/" + longest + ".dat", Edited(bytes, "v200")}});
+  MakeTree("200", {{"data/" + longest + ".dat", EditedBytes(bytes, "v200")}});
   Package("200", {"100", "200"}, {{"100", "200"}});
   InstallCopyOf("100");
   RegisterInstall();

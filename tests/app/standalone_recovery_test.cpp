@@ -12,6 +12,8 @@
 
 namespace {
 
+using standalone_test::EditedBytes;
+using standalone_test::NoiseBytes;
 using standalone_test::RunResult;
 using standalone_test::StandaloneRunTest;
 using standalone_test::TakeTree;
@@ -19,20 +21,6 @@ using standalone_test::Tree;
 
 // Bytes that a diff of a few edits cannot compress away, so the diff tool
 // has real work to do.
-std::string Terrain(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned state = seed;
-  for (char& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
-std::string Edited(std::string bytes, const std::string& edit) {
-  bytes.replace(bytes.size() / 2, edit.size(), edit);
-  return bytes + edit;
-}
 
 struct KillPoint {
   const char* name;
@@ -58,18 +46,18 @@ void PrintTo(const KillPoint& point, std::ostream* out) {
 class KilledRun : public StandaloneRunTest, public ::testing::WithParamInterface<KillPoint> {
  protected:
   void SetUp() override {
-    const std::string terrain = Terrain(600000, 7);
-    const std::string forest = Terrain(200000, 11);
+    const std::string terrain = NoiseBytes(600000, 7);
+    const std::string forest = NoiseBytes(200000, 11);
     MakeTree("39979", {{"data/terrain.dat", terrain},
                        {"data/maps/forest.map", forest},
                        {"data/old/obsolete1.dat", "removed by 40040 (1)"},
                        {"data/old/obsolete2.dat", "removed by 40040 (2)"},
                        {"data/old/obsolete3.dat", "removed by 40040 (3)"},
                        {"readme.txt", "unchanged"}});
-    MakeTree("40040", {{"data/terrain.dat", Edited(terrain, "new mountains")},
-                       {"data/maps/forest.map", Edited(forest, "more trees")},
-                       {"data/expansion/a.pak", Terrain(50000, 3)},
-                       {"data/expansion/b.pak", Terrain(50000, 5)},
+    MakeTree("40040", {{"data/terrain.dat", EditedBytes(terrain, "new mountains")},
+                       {"data/maps/forest.map", EditedBytes(forest, "more trees")},
+                       {"data/expansion/a.pak", NoiseBytes(50000, 3)},
+                       {"data/expansion/b.pak", NoiseBytes(50000, 5)},
                        {"readme.txt", "unchanged"}});
     std::filesystem::create_directories(TreePath("40040") / "data" / "old");
     Package("40040", {"39979"}, {{"39979", "40040"}});

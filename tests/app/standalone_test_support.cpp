@@ -19,6 +19,21 @@ std::string Quoted(const fs::path& path) {
   return Quoted(path.string());
 }
 
+std::string NoiseBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned state = seed;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+std::string EditedBytes(std::string bytes, const std::string& edit) {
+  bytes.replace(bytes.size() / 2, edit.size(), edit);
+  return bytes + edit;
+}
+
 int RunShell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -26,6 +26,11 @@ namespace fs = std::filesystem;
 inline constexpr char kJournalName[] = "KorvelPatch.journal";
 using Tree = std::map<std::string, std::string>;
 Tree TakeTree(const fs::path& root);
+// Bytes that a diff of a few edits cannot compress away (a fixed seed gives
+// the same bytes every time), and such bytes with an edit in the middle and
+// the edit appended.
+std::string NoiseBytes(std::size_t size, unsigned seed);
+std::string EditedBytes(std::string bytes, const std::string& edit);
 // Shell quoting and a shell command's exit code (-1 when it did not exit).
 std::string Quoted(const std::string& text);
 std::string Quoted(const fs::path& path);

@@ -15,6 +15,7 @@
 
 #include "app/core/StandardRunDrivers.h"
 #include "app/gui/StartMode.h"
+#include "app/standalone_test_support.h"
 #include "gui_test_support.h"
 #include "patch/PatchSettings.h"
 
@@ -22,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Files = std::map<std::string, std::string>;
+using standalone_test::NoiseBytes;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -42,16 +44,6 @@ Files TakeTree(const fs::path& root) {
     if (relative != "repair.cks" && entry.is_regular_file()) tree[relative] = ReadFile(entry.path());
   }
   return tree;
-}
-
-std::string Noise(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned state = seed;
-  for (char& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<char>(state >> 24);
-  }
-  return bytes;
 }
 
 class WindowRepairRun : public ::testing::Test {
@@ -107,9 +99,9 @@ class WindowRepairRun : public ::testing::Test {
 TEST_F(WindowRepairRun, DamagedInstallationIsRepairedInTheWindow) {
   const fs::path reference = m_folder / "reference";
   const fs::path install = m_folder / "install";
-  const Files files = {{"bin/Launcher.exe", Noise(300000, 1)},
-                       {"data/terrain.dat", Noise(9u << 20, 2)},  // three segments
-                       {"data/maps/forest.map", Noise(200000, 3)},
+  const Files files = {{"bin/Launcher.exe", NoiseBytes(300000, 1)},
+                       {"data/terrain.dat", NoiseBytes(9u << 20, 2)},  // three segments
+                       {"data/maps/forest.map", NoiseBytes(200000, 3)},
                        {"readme.txt", "the reference"}};
   for (const auto& [relative, bytes] : files) {
     WriteFile(reference / relative, bytes);
