@@ -64,7 +64,8 @@ void ShowUsage(const wxCmdLineParser& parser) {
   }
 }
 
-// Appends every line of the list file except the last one. The file name
+// Appends every line of the list file; only an empty last line (what a
+// final line end leaves) is dropped, never a server. The file name
 // goes through the platform's path resolution (separators, case matching).
 bool ReadServerList(const wxString& fileName, std::vector<std::wstring>& servers) {
   const std::string nativePath = OS::Current().NativePath(fileName.ToStdWstring());
@@ -72,7 +73,8 @@ bool ReadServerList(const wxString& fileName, std::vector<std::wstring>& servers
   if (!file.Open(wxString::FromUTF8(nativePath), *wxConvCurrent)) return false;
   const std::size_t lineCount = file.GetLineCount();
   std::size_t appended = 0;
-  for (std::size_t line = 0; line + 1 < lineCount; ++line) {
+  for (std::size_t line = 0; line < lineCount; ++line) {
+    if (line + 1 == lineCount && file.GetLine(line).empty()) break;
     servers.push_back(file.GetLine(line).ToStdWstring());
     ++appended;
   }

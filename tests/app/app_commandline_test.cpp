@@ -86,17 +86,25 @@ TEST_F(CommandLineTest, ServerValueIsOneEntryAndSelectsDownloadMode) {
   EXPECT_TRUE(m_switches.adminSwitch);
 }
 
-TEST_F(CommandLineTest, ListFileGivesEveryLineButTheLast) {
-  m_folder.WriteFile("servers.txt", "ftp://one\nftp://two\nftp://three\n");
-  const std::wstring list = L"--list=" + m_folder.Wide("servers.txt");
-  ASSERT_TRUE(Parse({list.c_str(), L"1", L"/g"}));
-  EXPECT_EQ(Settings().PatchServers, (std::vector<std::wstring>{L"ftp://one", L"ftp://two"}));
-  EXPECT_TRUE(Settings().DownloadMode());
-  EXPECT_TRUE(g_sinkCalls.empty());
+// Every server is kept, with or without a final line end; only an empty
+// last line is dropped.
+TEST_F(CommandLineTest, ListFileGivesEveryServerLine) {
+  for (const char* text : {"ftp://one\nftp://two\nftp://three\n", "ftp://one\nftp://two\nftp://three",
+                           "ftp://one\nftp://two\nftp://three\n\n"}) {
+    SCOPED_TRACE(text);
+    PatchSettings::Get().Reset();
+    m_folder.WriteFile("servers.txt", text);
+    const std::wstring list = L"--list=" + m_folder.Wide("servers.txt");
+    ASSERT_TRUE(Parse({list.c_str(), L"1", L"/g"}));
+    EXPECT_EQ(Settings().PatchServers,
+              (std::vector<std::wstring>{L"ftp://one", L"ftp://two", L"ftp://three"}));
+    EXPECT_TRUE(Settings().DownloadMode());
+    EXPECT_TRUE(g_sinkCalls.empty());
+  }
 }
 
 TEST_F(CommandLineTest, ListFailuresReportText136WithTheFileName) {
-  m_folder.WriteFile("one.txt", "ftp://only\n");
+  m_folder.WriteFile("one.txt", "\n");  // no server in it
   const std::wstring oneLine = m_folder.Wide("one.txt");
   const std::wstring missing = m_folder.Wide("missing.txt");
   for (const std::wstring& file : {oneLine, missing}) {
@@ -117,7 +125,7 @@ TEST_F(CommandLineTest, ServerAndListAppendInThatOrder) {
   m_folder.WriteFile("servers.txt", "ftp://list1\nlast\n");
   const std::wstring list = L"--list=" + m_folder.Wide("servers.txt");
   ASSERT_TRUE(Parse({list.c_str(), L"--server=ftp://direct", L"1", L"/g"}));
-  EXPECT_EQ(Settings().PatchServers, (std::vector<std::wstring>{L"ftp://direct", L"ftp://list1"}));
+  EXPECT_EQ(Settings().PatchServers, (std::vector<std::wstring>{L"ftp://direct", L"ftp://list1", L"last"}));
 }
 
 TEST_F(CommandLineTest, HelpShowsUsageAndParsingGoesOn) {

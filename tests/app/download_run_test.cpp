@@ -71,8 +71,8 @@ TEST_F(DownloadRun, HttpChainWithRelativeAndAbsoluteUrlsReachesTheFinalTree) {
   EXPECT_FALSE(fs::exists(m_folder / "temp" / "100_to_200.zip"));
 }
 
-// The list file's last line is not read by the command line today, so the
-// servers that matter come before it.
+// The list: a dead server, one without acceptable records, then the FTP
+// server on the last line, without a final line end.
 TEST_F(DownloadRun, FirstServerWithoutListSecondGoodOverFtp) {
   InetTest::NginxServer empty;
   InetTest::TempFolder emptyRoot;
@@ -83,7 +83,7 @@ TEST_F(DownloadRun, FirstServerWithoutListSecondGoodOverFtp) {
   InetTest::WriteFile((Served() / "patches.txt").string(),
                       Record("100", "200", "100_to_200.zip") + Record("200", "300", "200_to_300.zip"));
   m_folder.WriteFile("servers.txt",
-                     "http://127.0.0.1:1/\n" + empty.BaseUrl() + "\n" + ftp.BaseUrl() + "/ombrix\nhttp://127.0.0.1:1/never-read\n");
+                     "http://127.0.0.1:1/\n" + empty.BaseUrl() + "\n" + ftp.BaseUrl() + "/ombrix");
   const RunResult result = RunDownload("--list " + Quoted(m_folder / "servers.txt"));
   EXPECT_EQ(result.exitCode, 0) << result.output;
   EXPECT_TRUE(result.Contains("Unable to download patch file: http://127.0.0.1:1/patches.txt"))
