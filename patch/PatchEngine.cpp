@@ -170,9 +170,11 @@ bool RunSteps(const std::wstring& installFolder, const std::wstring& patchFolder
   DiskForcer forcer;
   if (!RunAddedStep(installFolder, patchFolder, lists.added, results, &lists.modes)) return false;
   QueueAddedFiles(installFolder, lists, results, forcer);
+  // A cancel that comes while the last files are rebuilt still rolls the
+  // patch back: it is looked at once more before the commit begins.
   return RunDeletedStep(installFolder, lists.deleted, results) &&
          RunPatchedStep(installFolder, patchFolder, lists.patched, results.patched, &forcer) &&
-         FinishForcing(forcer) && UpdateUninstallLog(installFolder, patchFolder);
+         EngineStepAllowed() && FinishForcing(forcer) && UpdateUninstallLog(installFolder, patchFolder);
 }
 
 }  // namespace

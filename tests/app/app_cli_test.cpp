@@ -98,13 +98,16 @@ TEST_F(CliTest, RejectedCommandLineExitsWithUsageCode) {
   EXPECT_NE(result.err.find("no-such-option"), std::string::npos) << result.err;
 }
 
-// This build registers no download driver: the run must say so and fail.
-TEST_F(CliTest, DownloadWithoutDriverAbortsWithAReason) {
+// A patch server that refuses every connection: the run says the download
+// failed and aborts.
+TEST_F(CliTest, DownloadFromAnUnreachableServerAbortsWithAReason) {
   // An existing installation, so the files-in-use check before the driver passes.
   std::filesystem::create_directories(m_folder / "game");
-  const CliResult result = RunCli("--server=ftp://127.0.0.1 100 '" + (m_folder / "game").string() + "'");
+  setenv("KORVEL_RETRY_PAUSE_MS", "10", 1);
+  const CliResult result = RunCli("--server=ftp://127.0.0.1:1 100 '" + (m_folder / "game").string() + "'");
+  unsetenv("KORVEL_RETRY_PAUSE_MS");
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("download patch driver missing"), std::string::npos) << result.err;
+  EXPECT_NE((result.err + result.out).find("Patch download failed."), std::string::npos) << result.err;
   EXPECT_NE(result.out.find("Patching aborted."), std::string::npos) << result.out;
 }
 
