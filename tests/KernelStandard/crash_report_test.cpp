@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -35,7 +36,16 @@ class CrashFolder {
     char pattern[] = "/tmp/korvel-crash-XXXXXX";
     m_path = ::mkdtemp(pattern);
   }
-  ~CrashFolder() { fs::remove_all(m_path); }
+  // The crash-report stand-in runs on after the crashed child and may still
+  // be writing its record here, so removing the folder is tried again.
+  ~CrashFolder() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::error_code error;
+      fs::remove_all(m_path, error);
+      if (!error) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
   const fs::path& Path() const { return m_path; }
 
  private:

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "standalone_test_support.h"
 
@@ -44,6 +47,23 @@ class MendingTest : public StandaloneRunTest {
     for (const auto& entry : fs::recursive_directory_iterator(Install()))
       if (entry.path().extension() == ".pbk" || entry.path().extension() == ".pbk2") return true;
     return false;
+  }
+
+  // Whether a process started from this installation (a diff tool the
+  // killed patcher left running) is still alive.
+  bool ToolStillRunning() const {
+    const std::string folder = Install().string();
+    for (const auto& process : fs::directory_iterator("/proc")) {
+      std::ifstream cmdline(process.path() / "cmdline", std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+      if (text.find(folder + "/bin/vpatchl-w32.exe") == 0) return true;
+    }
+    return false;
+  }
+
+  void WaitForOrphanedTools() const {
+    for (int attempt = 0; attempt < 500 && ToolStillRunning(); ++attempt)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
   bool JournalExists() const { return fs::exists(Install() / standalone_test::kJournalName); }
@@ -187,6 +207,9 @@ TEST_F(MendingTest, AnotherPatchLeavesTheBackupsOfAnInterruptedOneAlone) {
   const RunResult killed = Run(packageA, {"KORVEL_FAULTS=SpawnInFolder:skip=1:kill=1"});
   EXPECT_NE(killed.exitCode, 0) << killed.output;
   ASSERT_TRUE(HasBackups()) << killed.output;
+  // A tool that was running beside the killed one finishes its file on its
+  // own (it writes under a temporary name and renames it into place).
+  WaitForOrphanedTools();
   const Tree afterKill = TakeTree(Install());
 
   // The launcher changes last, so B sees build 100, which it does not
