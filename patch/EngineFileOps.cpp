@@ -23,6 +23,20 @@ bool RemoveFileEvenReadOnly(const std::wstring& path) {
   return RemoveFile(path);
 }
 
+bool ReadSmallFile(const std::wstring& path, std::uint64_t largest, std::string& content) {
+  OS::Platform& system = OS::Current();
+  std::FILE* stream = system.OpenStream(path, OS::OpenMode::Read);
+  if (stream == nullptr) return false;
+  std::uint64_t length = 0;
+  bool ok = system.StreamLength(stream, length) && length <= largest;
+  if (ok) {
+    content.resize(static_cast<std::size_t>(length));
+    ok = system.ReadStream(stream, content.data(), content.size()) == content.size();
+  }
+  system.CloseStream(stream);
+  return ok;
+}
+
 bool GetPermissions(const std::wstring& path, std::uint32_t& permissions) {
   OS::FileInfo info;
   if (!OS::Current().Stat(path, info)) return false;

@@ -16,6 +16,10 @@ bool RemoveFile(const std::wstring& path);
 // Removes a file also when it is read-only (a backup of a read-only game
 // file). A symbolic link is removed as a link; its target is left alone.
 bool RemoveFileEvenReadOnly(const std::wstring& path);
+// Reads a whole file of at most `largest` bytes (the engine's own small
+// files: the journal, the archive's file modes); false when it cannot be
+// read or is larger.
+bool ReadSmallFile(const std::wstring& path, std::uint64_t largest, std::string& content);
 // The permission bits of a file (FileInfo::permissions); false when it
 // cannot be examined.
 bool GetPermissions(const std::wstring& path, std::uint32_t& permissions);

@@ -27,20 +27,6 @@ std::string Octal(std::uint32_t value) {
   return text;
 }
 
-bool ReadSmallFile(const std::wstring& path, std::string& content) {
-  OS::Platform& system = OS::Current();
-  std::FILE* stream = system.OpenStream(path, OS::OpenMode::Read);
-  if (stream == nullptr) return false;
-  std::uint64_t length = 0;
-  bool ok = system.StreamLength(stream, length) && length <= kLargestModesFile;
-  if (ok) {
-    content.resize(static_cast<std::size_t>(length));
-    ok = system.ReadStream(stream, content.data(), content.size()) == content.size();
-  }
-  system.CloseStream(stream);
-  return ok;
-}
-
 }  // namespace
 
 std::string FormatFileModes(const std::vector<std::pair<std::wstring, std::uint32_t>>& entries) {
@@ -70,7 +56,7 @@ bool ReadFileModes(const std::wstring& patchFolder, FileModes& modes) {
   const std::wstring path = JoinListPath(patchFolder, kFileModesName);
   if (!OS::Current().Exists(path)) return true;
   std::string content;
-  return ReadSmallFile(path, content) && ParseFileModes(content, modes);
+  return ReadSmallFile(path, kLargestModesFile, content) && ParseFileModes(content, modes);
 }
 
 }  // namespace NolkPatch

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "KernelStandard/platform/Platform.h"
+#include "patch/EngineFileOps.h"
 #include "patch/EnginePaths.h"
 
 namespace NolkPatch {
@@ -59,20 +60,6 @@ bool ApplyLine(const std::string& line, PatchJournal& journal) {
   return true;
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string& content) {
-  OS::Platform& system = OS::Current();
-  std::FILE* stream = system.OpenStream(path, OS::OpenMode::Read);
-  if (stream == nullptr) return false;
-  std::uint64_t length = 0;
-  bool ok = system.StreamLength(stream, length) && length <= kLargestJournal;
-  if (ok) {
-    content.resize(static_cast<std::size_t>(length));
-    ok = system.ReadStream(stream, content.data(), content.size()) == content.size();
-  }
-  system.CloseStream(stream);
-  return ok;
-}
-
 bool WriteDurably(const std::wstring& path, const std::string& content) {
   OS::Platform& system = OS::Current();
   const std::wstring temporary = path + kTemporarySuffix;
@@ -126,7 +113,7 @@ bool ReadPatchJournal(const std::wstring& installFolder, PatchJournal& journal) 
   const std::wstring path = PatchJournalPath(installFolder);
   if (!OS::Current().Exists(path)) return true;
   std::string content;
-  return ReadWholeFile(path, content) && ParsePatchJournal(content, journal);
+  return ReadSmallFile(path, kLargestJournal, content) && ParsePatchJournal(content, journal);
 }
 
 bool WritePatchJournal(const std::wstring& installFolder, const PatchJournal& journal) {

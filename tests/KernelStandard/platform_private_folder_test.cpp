@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using PlatformTest::ReadText;
+using PlatformTest::ScopedVariable;
 using PlatformTest::TempFolder;
 using PlatformTest::WriteText;
 
@@ -40,29 +41,6 @@ void MakeFolder(const std::string& path, mode_t mode) {
 bool GiveToNobody(const std::string& path) {
   return ::geteuid() == 0 && ::lchown(path.c_str(), kNobody, kNobody) == 0;
 }
-
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, std::optional<std::string> value) : m_name(name) {
-    if (const char* old = ::getenv(name)) m_old = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedVariable() {
-    if (m_old) {
-      ::setenv(m_name.c_str(), m_old->c_str(), 1);
-    } else {
-      ::unsetenv(m_name.c_str());
-    }
-  }
-
- private:
-  std::string m_name;
-  std::optional<std::string> m_old;
-};
 
 class PrivateFolderTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "KernelStandard/platform/Platform.h"
@@ -45,5 +46,30 @@ inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// Sets (or, with nullopt, removes) an environment variable for a test and
+// restores it afterwards.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, std::optional<std::string> value) : m_name(name) {
+    if (const char* old = ::getenv(name)) m_old = old;
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedVariable() {
+    if (m_old) {
+      ::setenv(m_name.c_str(), m_old->c_str(), 1);
+    } else {
+      ::unsetenv(m_name.c_str());
+    }
+  }
+
+ private:
+  std::string m_name;
+  std::optional<std::string> m_old;
+};
 
 }  // namespace PlatformTest

@@ -16,33 +16,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using PlatformTest::ScopedVariable;
 using PlatformTest::TempFolder;
 using PlatformTest::WriteText;
 
 constexpr char kMachineStore[] = "/var/lib/korvel/registry.reg";
-
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, std::optional<std::string> value) : m_name(name) {
-    if (const char* old = ::getenv(name)) m_old = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedVariable() {
-    if (m_old) {
-      ::setenv(m_name.c_str(), m_old->c_str(), 1);
-    } else {
-      ::unsetenv(m_name.c_str());
-    }
-  }
-
- private:
-  std::string m_name;
-  std::optional<std::string> m_old;
-};
 
 OS::FaultRule ActAsUser(std::uint64_t uid) {
   OS::FaultRule rule;

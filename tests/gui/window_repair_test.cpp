@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "app/core/StandardRunDrivers.h"
@@ -25,12 +24,6 @@ namespace fs = std::filesystem;
 using Files = std::map<std::string, std::string>;
 using standalone_test::NoiseBytes;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
@@ -41,7 +34,7 @@ Files TakeTree(const fs::path& root) {
   Files tree;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
     const std::string relative = fs::relative(entry.path(), root).generic_string();
-    if (relative != "repair.cks" && entry.is_regular_file()) tree[relative] = ReadFile(entry.path());
+    if (relative != "repair.cks" && entry.is_regular_file()) tree[relative] = app_test::ReadFile(entry.path());
   }
   return tree;
 }
@@ -76,8 +69,8 @@ class WindowRepairRun : public ::testing::Test {
             "--port-file", portFile.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    if (!gui_test::PumpUntil([&] { return !ReadFile(portFile).empty(); }, 20000)) return false;
-    m_port = ReadFile(portFile);
+    if (!gui_test::PumpUntil([&] { return !app_test::ReadFile(portFile).empty(); }, 20000)) return false;
+    m_port = app_test::ReadFile(portFile);
     while (!m_port.empty() && (m_port.back() == '\n' || m_port.back() == '\r')) m_port.pop_back();
     return !m_port.empty();
   }
@@ -113,7 +106,7 @@ TEST_F(WindowRepairRun, DamagedInstallationIsRepairedInTheWindow) {
   fs::remove(install / "data/maps/forest.map");
   WriteFile(install / "readme.txt", "changed by the player");
   WriteFile(install / "stray.tmp", "not in the reference");
-  ASSERT_TRUE(StartServer(reference)) << ReadFile(m_folder / "server.log");
+  ASSERT_TRUE(StartServer(reference)) << app_test::ReadFile(m_folder / "server.log");
 
   setenv("KORVEL_REPAIR_SERVER", ("127.0.0.1:" + m_port).c_str(), 1);
   setenv("KORVEL_REGISTRY", (m_folder / "registry.reg").c_str(), 1);
