@@ -84,6 +84,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* contex
   if (!sink.bodyStarted) {
     sink.bodyStarted = true;
     if (sink.isHttp && !StartHttpBody(sink)) return CURL_WRITEFUNC_ERROR;
+    if (sink.onBodyStart) sink.onBodyStart();
   }
   return ReadResponseChunk(sink, data, size * count);
 }

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "net/DownloadURLCallback.h"
@@ -63,6 +64,9 @@ struct ResponseSink {
   std::string etag;
   std::string lastModified;
   std::string contentRange;
+  // HTTP: called once the body is accepted, before its first byte is
+  // written (the validators above are this response's then).
+  std::function<void()> onBodyStart;
 };
 
 // Connects the sink to the handle's write, header and progress callbacks.

@@ -110,6 +110,10 @@ NolkResult HttpGet(const std::string& url, NolkDataBuffer& destination, std::uin
   sink.isHttp = true;
   sink.requestedOffset = asksRange ? resumeOffset : 0;
   sink.restartPosition = restartPosition;
+  sink.onBodyStart = [&sink, &resume] {
+    KeepValidator(sink, resume);
+    if (resume.onBodyStart) resume.onBodyStart(resume);
+  };
   NolkInetInternal::AttachSink(handle, sink);
   const CURLcode code = curl_easy_perform(handle.Get());
   if (sink.bodyStarted || code == CURLE_OK) KeepValidator(sink, resume);

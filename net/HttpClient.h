@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "net/DownloadURLCallback.h"
@@ -21,6 +22,12 @@ struct HttpResumePoint {
   std::string etag;          // strong validators only
   std::string lastModified;  // used when there is no ETag
   bool HasValidator() const { return !etag.empty() || !lastModified.empty(); }
+  // Told when the body of a 2xx response begins, with that response's
+  // validator (none when it gave none): after a whole resource sent
+  // instead of a range has rewound the destination, before the first byte
+  // is written. A caller that keeps the validator beside the file at that
+  // moment can go on from the file even after the process was killed.
+  std::function<void(const HttpResumePoint&)> onBodyStart;
 };
 
 // One GET of `url` written at the destination's position. With a resume

@@ -214,38 +214,67 @@ void OnlinePatchList::SetCurrentDownloadTarget(NolkDataBuffer* target) {
 namespace NolkPatch {
 namespace {
 
-// "<etag>\n<last-modified>\n" of the resource a partial archive came from.
-NolkUtil::HttpResumePoint ReadValidator(const std::wstring& archivePath) {
+// What a partial archive was downloaded from, kept beside it as
+// "<url>\n<etag>\n<last-modified>\n<size>\n": the URL of the list entry,
+// the HTTP validator of the response its bytes came from, and the size the
+// server gave for it (FTP). A partial file goes on only with a record of
+// the same entry; anything else starts over.
+struct ResumeRecord {
+  std::string url;
   NolkUtil::HttpResumePoint resume;
+  std::string size;
+};
+
+std::vector<std::string> RecordLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t position = 0;
+  for (std::size_t end; (end = text.find('\n', position)) != std::string::npos; position = end + 1)
+    lines.push_back(text.substr(position, end - position));
+  return lines;
+}
+
+ResumeRecord ReadRecord(const std::wstring& archivePath) {
+  ResumeRecord record;
   NolkDataBufferFile file(ValidatorPath(archivePath), NolkDataBufferFile::ReadOnly);
-  if (!file.IsOpen() || file.GetSize() == 0 || file.GetSize() > 4096) return resume;
+  if (!file.IsOpen() || file.GetSize() == 0 || file.GetSize() > 16384) return record;
   std::string text(file.GetSize(), '\0');
-  if (file.ReadData(text.data(), static_cast<std::uint32_t>(text.size())) != NOLKRESULT_OK) return resume;
-  const std::size_t end = text.find('\n');
-  if (end == std::string::npos) return resume;
-  resume.etag = text.substr(0, end);
-  const std::size_t second = text.find('\n', end + 1);
-  if (second != std::string::npos) resume.lastModified = text.substr(end + 1, second - end - 1);
-  return resume;
+  if (file.ReadData(text.data(), static_cast<std::uint32_t>(text.size())) != NOLKRESULT_OK) return record;
+  const std::vector<std::string> lines = RecordLines(text);
+  if (lines.size() != 4) return record;
+  record.url = lines[0];
+  record.resume.etag = lines[1];
+  record.resume.lastModified = lines[2];
+  record.size = lines[3];
+  return record;
 }
 
-void KeepValidator(const std::wstring& archivePath, const NolkUtil::HttpResumePoint& resume) {
-  NolkDataBufferFile file(ValidatorPath(archivePath), NolkDataBufferFile::WriteNew);
-  const std::string text = resume.etag + "\n" + resume.lastModified + "\n";
-  if (file.WriteData(text.data(), static_cast<std::uint32_t>(text.size())) == NOLKRESULT_OK) file.Flush();
-}
-
-void DropValidator(const std::wstring& archivePath) {
+void DropRecord(const std::wstring& archivePath) {
   if (NolkUtil::FileExists(ValidatorPath(archivePath))) NolkUtil::DeleteFile(ValidatorPath(archivePath));
 }
 
-// HTTP writes from the position: an earlier run's bytes are kept only with
-// the validator they came with, otherwise the file starts empty. FTP goes
-// on from the file's length by itself.
-bool PrepareArchiveFile(NolkDataBufferFile& file, bool http, NolkUtil::HttpResumePoint& resume) {
-  if (!http) return true;
-  if (!resume.HasValidator() || file.GetSize() == 0) {
-    resume = NolkUtil::HttpResumePoint();
+void KeepRecord(const std::wstring& archivePath, const ResumeRecord& record) {
+  NolkDataBufferFile file(ValidatorPath(archivePath), NolkDataBufferFile::WriteNew);
+  const std::string text =
+      record.url + "\n" + record.resume.etag + "\n" + record.resume.lastModified + "\n" + record.size + "\n";
+  if (file.WriteData(text.data(), static_cast<std::uint32_t>(text.size())) == NOLKRESULT_OK) file.Flush();
+}
+
+// Whether the bytes already in the archive file are the start of the
+// entry's archive as the server has it now (as far as can be told before
+// asking: HTTP has the server check the validator with If-Range).
+bool PartialFileBelongs(const ResumeRecord& kept, const std::string& url, bool http, std::uint64_t expected,
+                        std::uint64_t length) {
+  if (length == 0 || kept.url != url) return false;
+  if (http) return kept.resume.HasValidator();
+  return expected > 0 && kept.size == std::to_string(expected);
+}
+
+// An earlier run's bytes are kept only when they belong to this entry;
+// otherwise the file and its record start empty. The download goes on
+// from the file's end: HTTP with a range request, FTP with REST.
+bool PrepareArchiveFile(NolkDataBufferFile& file, const std::wstring& path, bool belongs) {
+  if (!belongs) {
+    DropRecord(path);
     if (file.SetSize(0) != NOLKRESULT_OK) return false;
   }
   return file.SetPosition(file.GetSize()) == NOLKRESULT_OK;
@@ -262,24 +291,45 @@ bool OnlinePatchList::DownloadPatch(const std::wstring& url, const std::wstring&
   }
   const std::string narrowUrl = NolkUtil::ToNarrow(url);
   const bool http = IsHttpUrl(narrowUrl);
-  NolkUtil::HttpResumePoint resume = ReadValidator(path);
+  const std::uint64_t expected = m_progress.expected;
+  const ResumeRecord kept = ReadRecord(path);
+  const bool belongs = PartialFileBelongs(kept, narrowUrl, http, expected, file.GetSize());
+  ResumeRecord record{narrowUrl, belongs && http ? kept.resume : NolkUtil::HttpResumePoint(),
+                      expected > 0 ? std::to_string(expected) : std::string()};
   NolkResult result = NOLKRESULT_FILE_ERROR;
-  if (PrepareArchiveFile(file, http, resume)) {
+  if (PrepareArchiveFile(file, path, belongs)) {
+    // FTP: the record goes first, so the bytes that follow can be taken up
+    // by the next run even if this one is killed. HTTP: each response's
+    // validator is recorded before its first byte is written.
+    if (!http && expected > 0) KeepRecord(path, record);
+    NolkUtil::HttpResumePoint resume = record.resume;
+    resume.onBodyStart = [&path, &record](const NolkUtil::HttpResumePoint& response) {
+      record.resume.etag = response.etag;
+      record.resume.lastModified = response.lastModified;
+      if (response.HasValidator()) {
+        KeepRecord(path, record);
+      } else {
+        DropRecord(path);
+      }
+    };
     CountingDestination counted(file, m_progress);
     SetCurrentDownloadTarget(&file);
     result = NolkUtil::DownloadURL(narrowUrl, counted, 0, callback, resume);
     file.Flush();
     SetCurrentDownloadTarget(nullptr);
+    record.resume.etag = resume.etag;
+    record.resume.lastModified = resume.lastModified;
   }
   if (result == NOLKRESULT_OK) {
-    DropValidator(path);
+    DropRecord(path);
     m_progress.finished = true;
     return true;
   }
-  if (http && resume.HasValidator() && file.GetSize() > 0) {
-    KeepValidator(path, resume);
+  const bool resumable = http ? record.resume.HasValidator() : expected > 0;
+  if (resumable && file.GetSize() > 0) {
+    KeepRecord(path, record);
   } else {
-    DropValidator(path);
+    DropRecord(path);
   }
   LogSinkReport(kLevelError, L"Unable to download patch file: " + url);
   return false;
