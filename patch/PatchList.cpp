@@ -7,6 +7,7 @@
 #include "KernelStandard/TextConvert.h"
 #include "net/InternetClient.h"
 #include "patch/PatchSettings.h"
+#include "patch/signing/ListSignature.h"
 #include "stream/NolkDataBufferFile.h"
 #include "stream/NolkDataBufferMemory.h"
 
@@ -74,7 +75,12 @@ void AddRecordLine(const std::string& line, Record& record) {
   record.values[LowerCase(Trimmed(line.substr(0, colon)))] = Unquoted(Trimmed(line.substr(colon + 1)));
 }
 
-bool AcceptRecord(const Record& record, const std::wstring& serverAddress, PatchMap& patches) {
+bool IsSha256Text(const std::string& text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool AcceptRecord(const Record& record, const std::wstring& serverAddress, PatchMap& patches,
+                  bool requireChecksums) {
   if (!record.valid) return false;
   auto value = [&record](const char* key) {
     const auto found = record.values.find(key);
@@ -85,7 +91,11 @@ bool AcceptRecord(const Record& record, const std::wstring& serverAddress, Patch
   const std::string exeUrl = value("patch-exe-url");
   const std::string dataUrl = value("patch-data-url");
   if (source.empty() || target.empty() || exeUrl.empty() || dataUrl.empty()) return false;
-  PatchListEntry entry{target, NolkUtil::ToWide(exeUrl), NolkUtil::ToWide(dataUrl)};
+  PatchListEntry entry{target, NolkUtil::ToWide(exeUrl), NolkUtil::ToWide(dataUrl), std::string()};
+  if (requireChecksums) {
+    entry.dataSha256 = LowerCase(value(NolkSign::kArchiveChecksumKey));
+    if (!IsSha256Text(entry.dataSha256)) return false;
+  }
   if (!IsAbsoluteUrl(dataUrl)) {
     if (serverAddress.empty()) return false;
     entry.patchDataUrl = NolkUtil::JoinPath(serverAddress, entry.patchDataUrl);
@@ -132,12 +142,28 @@ bool IsHttpUrl(const std::string& url) {
 }  // namespace
 
 bool ParsePatchList(const std::string& text, const std::wstring& serverAddress, PatchMap& patches) {
+  return ParsePatchList(text, serverAddress, patches, false);
+}
+
+std::vector<std::string> PatchListValues(const std::string& text, const std::string& key) {
+  std::vector<std::string> values;
+  for (const std::string& line : SplitLines(text)) {
+    Record record;
+    AddRecordLine(line, record);
+    const auto found = record.values.find(key);
+    if (record.valid && found != record.values.end()) values.push_back(found->second);
+  }
+  return values;
+}
+
+bool ParsePatchList(const std::string& text, const std::wstring& serverAddress, PatchMap& patches,
+                    bool requireChecksums) {
   bool accepted = false;
   Record record;
   bool inRecord = false;
   for (const std::string& line : SplitLines(text)) {
     if (line.empty()) {
-      if (inRecord) accepted = AcceptRecord(record, serverAddress, patches) || accepted;
+      if (inRecord) accepted = AcceptRecord(record, serverAddress, patches, requireChecksums) || accepted;
       record = Record();
       inRecord = false;
       continue;
@@ -145,7 +171,7 @@ bool ParsePatchList(const std::string& text, const std::wstring& serverAddress, 
     inRecord = true;
     AddRecordLine(line, record);
   }
-  if (inRecord) accepted = AcceptRecord(record, serverAddress, patches) || accepted;
+  if (inRecord) accepted = AcceptRecord(record, serverAddress, patches, requireChecksums) || accepted;
   return accepted;
 }
 
@@ -173,8 +199,9 @@ bool OnlinePatchList::FetchPatchList(const std::vector<std::wstring>& servers) {
       continue;
     }
     const std::string text(list.Bytes().begin(), list.Bytes().end());
+    if (VerifiesSignatures() && !TrustList(server, text)) continue;
     PatchMap patches;
-    if (ParsePatchList(text, server, patches)) {
+    if (ParsePatchList(text, server, patches, VerifiesSignatures())) {
       m_patches = std::move(patches);
       m_currentServer = server;
       return true;

@@ -10,6 +10,13 @@
 // "source-version", "target-version", "patch-exe-url" and
 // "patch-data-url". A data URL that does not start with "ftp://",
 // "http://" or "https://" (any case) is relative to the server's address.
+//
+// A patcher built with publisher keys (patch/signing/PublisherKeys.h) uses
+// a server's list only when "patches.txt.sig" beside it signs it and it has
+// not expired (patch/signing/ListSignature.h); a server whose list fails a
+// check is skipped with a warning that says why. Its records must then also
+// name "patch-data-sha256", the SHA-256 of the archive, which the download
+// run checks before unpacking. A patcher without keys ignores both keys.
 #pragma once
 
 #include <atomic>
@@ -21,6 +28,7 @@
 #include <vector>
 
 #include "net/DownloadURLCallback.h"
+#include "patch/signing/PublisherKeys.h"
 #include "stream/NolkDataBuffer.h"
 
 namespace NolkPatch {
@@ -29,6 +37,9 @@ struct PatchListEntry {
   std::string targetVersion;
   std::wstring patchExeUrl;
   std::wstring patchDataUrl;
+  // "patch-data-sha256" in lower-case hexadecimal; empty when the record
+  // names none (or the list was parsed without checksums).
+  std::string dataSha256;
 };
 
 using PatchMap = std::map<std::string, PatchListEntry>;
@@ -36,6 +47,13 @@ using PatchMap = std::map<std::string, PatchListEntry>;
 // Adds the accepted records of `text` to `patches` (a later source version
 // replaces an earlier entry); true when any record was accepted.
 bool ParsePatchList(const std::string& text, const std::wstring& serverAddress, PatchMap& patches);
+// As above; with `requireChecksums` a record is accepted only with a
+// "patch-data-sha256" of 64 hexadecimal digits (kept in the entry).
+bool ParsePatchList(const std::string& text, const std::wstring& serverAddress, PatchMap& patches,
+                    bool requireChecksums);
+// Every value of `key` (lower case) in the list's lines that have a ":",
+// in order, trimmed and unquoted as record values are.
+std::vector<std::string> PatchListValues(const std::string& text, const std::string& key);
 
 // Bytes received against the bytes expected of the download under way.
 struct DownloadProgress {
@@ -53,6 +71,12 @@ void SetDownloadProgressObserver(DownloadProgressObserver observer);
 
 class OnlinePatchList {
  public:
+  // The keys the list and archives must be signed with; the patcher's
+  // built-in keys unless a test gives others. An empty set checks nothing.
+  explicit OnlinePatchList(const NolkSign::PublisherKeySet& keys = NolkSign::BuiltInPublisherKeys())
+      : m_keys(keys) {}
+  bool VerifiesSignatures() const { return !m_keys.Empty(); }
+
   // Tries the servers in order (empty ones skipped); false with the
   // report "Unable to connect to any patch servers." when none has a list
   // with an accepted record.
@@ -75,7 +99,11 @@ class OnlinePatchList {
 
  private:
   void SetCurrentDownloadTarget(NolkDataBuffer* target);
+  // The signature and expiry checks of one server's list (PatchListTrust.cpp);
+  // false, with a warning naming why, when the list must not be used.
+  bool TrustList(const std::wstring& server, const std::string& list);
 
+  NolkSign::PublisherKeySet m_keys;
   PatchMap m_patches;
   std::wstring m_currentServer;
   DownloadProgress m_progress;

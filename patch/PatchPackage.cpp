@@ -5,6 +5,7 @@
 
 #include "KernelStandard/platform/Platform.h"
 #include "patch/TemporaryFolders.h"
+#include "patch/signing/PackageSignature.h"
 
 namespace NolkPatch {
 namespace {
@@ -55,14 +56,26 @@ PatchPackage& PatchPackage::Instance() {
 }
 
 NolkResult PatchPackage::Open(const std::wstring& path) {
+  return Open(path, NolkSign::BuiltInPublisherKeys());
+}
+
+NolkResult PatchPackage::Open(const std::wstring& path, const NolkSign::PublisherKeySet& keys) {
   std::lock_guard lock(m_mutex);
   CloseLocked();
+  m_signatureProblem.clear();
   auto file = std::make_unique<NolkDataBufferFile>(path, NolkDataBufferFile::ReadOnly);
   if (!file->IsOpen()) return NOLKRESULT_FILE_ERROR;
   std::uint64_t position = 0;
   std::optional<PackageHeader> header = ScanForHeader(*file, position);
   if (!header.has_value()) return NOLKRESULT_NOT_SUPPORTED;
   if (!LengthMatchesHeader(file->GetSize(), *header)) return NOLKRESULT_FILE_ERROR;
+  if (!keys.Empty()) {
+    const NolkSign::Verdict verdict = NolkSign::VerifyPackageSignature(*file, position, keys);
+    if (!verdict.trusted) {
+      m_signatureProblem = verdict.reason;
+      return NOLKRESULT_REFUSED;
+    }
+  }
   ForceTerminator(header->build);
   m_file = std::move(file);
   m_header = header;
@@ -89,6 +102,11 @@ bool PatchPackage::IsOpen() const {
 std::uint64_t PatchPackage::GetHeaderPosition() const {
   std::lock_guard lock(m_mutex);
   return m_headerPosition;
+}
+
+std::string PatchPackage::SignatureProblem() const {
+  std::lock_guard lock(m_mutex);
+  return m_signatureProblem;
 }
 
 std::string PatchPackage::GetBuild() const {

@@ -10,6 +10,12 @@
 // ExtractPatch), so a damaged package never makes the reader seek beyond
 // its file or copy a partial archive.
 //
+// A patcher built with publisher keys trusts a package only with a valid
+// publisher signature (patch/signing/PackageSignature.h has where it is
+// carried and what it covers): Open checks it before anything else reads
+// the package and refuses an unsigned or wrongly signed one with
+// NOLKRESULT_REFUSED, SignatureProblem() then saying why.
+//
 // The operations are serialised by one mutex, because they share the file's
 // position.
 #pragma once
@@ -23,6 +29,7 @@
 
 #include "KernelStandard/ResultCodes.h"
 #include "patch/PackageFormat.h"
+#include "patch/signing/PublisherKeys.h"
 #include "stream/NolkDataBufferFile.h"
 
 namespace NolkPatch {
@@ -30,7 +37,9 @@ namespace NolkPatch {
 // Codes of Open and ExtractPatch besides the shared result codes:
 //   Open:        NOLKRESULT_OK, NOLKRESULT_FILE_ERROR (cannot open, or the
 //                length differs from the header's file size),
-//                NOLKRESULT_NOT_SUPPORTED (no header found);
+//                NOLKRESULT_NOT_SUPPORTED (no header found),
+//                NOLKRESULT_REFUSED (keys are configured and the package
+//                carries no valid signature of theirs);
 //   ExtractPatch: NOLKRESULT_OK, NOLKRESULT_NOT_OPEN, the two codes below,
 //                NOLKRESULT_END_OF_DATA (the record or the archive lies
 //                outside the file), or the failing seek, read or write.
@@ -48,8 +57,13 @@ class PatchPackage {
   PatchPackage& operator=(const PatchPackage&) = delete;
 
   // Closes whatever was open, then opens the file and scans for the header
-  // at every multiple of 4,096 from offset 0.
+  // at every multiple of 4,096 from offset 0. Uses the built-in publisher
+  // keys.
   NolkResult Open(const std::wstring& path);
+  // As above with the keys given (an empty set checks no signature).
+  NolkResult Open(const std::wstring& path, const NolkSign::PublisherKeySet& keys);
+  // Why the last Open refused the package; empty otherwise.
+  std::string SignatureProblem() const;
   void Close();
   bool IsOpen() const;
   // File offset of the header found by Open; -1 while nothing is open.
@@ -88,6 +102,7 @@ class PatchPackage {
   std::unique_ptr<NolkDataBufferFile> m_file;
   std::uint64_t m_headerPosition = kNoHeader;
   std::optional<PackageHeader> m_header;
+  std::string m_signatureProblem;
 };
 
 }  // namespace NolkPatch

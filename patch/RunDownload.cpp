@@ -9,6 +9,7 @@
 #include "patch/PatchSettings.h"
 #include "patch/RunDriver.h"
 #include "patch/TemporaryFolders.h"
+#include "patch/signing/Sha256.h"
 #include "resources/MessageText.h"
 
 namespace NolkPatch {
@@ -57,6 +58,21 @@ void RemoveArchive(const std::wstring& archivePath) {
   RemoveTemporaryFile(archivePath + L".validator");
 }
 
+// A signed list names the SHA-256 of every archive; an archive that does
+// not match (changed on the way, or another archive put in its place) is
+// never unpacked.
+bool ArchiveMatchesList(const std::wstring& archivePath, const PatchListEntry& entry) {
+  NolkSign::Sha256Digest digest{};
+  if (!NolkSign::Sha256OfFile(archivePath, digest)) {
+    Report(kLevelError, kTextDownloadFailed);
+    return false;
+  }
+  if (!entry.dataSha256.empty() && NolkSign::ToHex(digest) == entry.dataSha256) return true;
+  LogSinkReport(kLevelError, L"The patch file does not match the checksum in the signed patch list: " +
+                                 entry.patchDataUrl);
+  return false;
+}
+
 // One patch: size, download, unpack and apply. False ends the run.
 bool DownloadAndApply(const PatchListEntry& entry, DownloadURLCallback* callback, OnlinePatchList& list) {
   if (!list.QueryDownloadSize(entry.patchDataUrl))
@@ -70,6 +86,10 @@ bool DownloadAndApply(const PatchListEntry& entry, DownloadURLCallback* callback
   if (!list.DownloadPatch(entry.patchDataUrl, archivePath, callback) ||
       !ArchiveIsComplete(archivePath, list)) {
     Report(kLevelError, kTextDownloadFailed);
+    return false;
+  }
+  if (list.VerifiesSignatures() && !ArchiveMatchesList(archivePath, entry)) {
+    RemoveArchive(archivePath);
     return false;
   }
   const bool applied = UnpackAndApply(archivePath) == kUnpackApplied;

@@ -6,7 +6,7 @@ set -euo pipefail
 
 default_packages=(
   build-essential cmake ninja-build pkg-config clang-format clang
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libsodium-dev
   zlib1g-dev libdeflate-dev libzstd-dev libcurl4-openssl-dev libasio-dev libssl-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
   xvfb xauth imagemagick zstd

@@ -240,6 +240,11 @@ bool LocateInstallation(const std::wstring& programPath, bool userRequested,
   const NolkResult opened = PatchPackage::Instance().Open(programPath);
   if (opened == NOLKRESULT_NOT_SUPPORTED) return false;
   if (opened != NOLKRESULT_OK) {
+    // A package without the publisher's signature is never used; the player
+    // is told why before the usual message.
+    if (opened == NOLKRESULT_REFUSED)
+      PostPatchMessage(kLevelError, L"Patch file refused: " +
+                                        NolkUtil::ToWide(PatchPackage::Instance().SignatureProblem()) + L".");
     PostPatchMessage(kLevelError, LoadMessageText(kTextPackageUnreadable));
     return false;
   }

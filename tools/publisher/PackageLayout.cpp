@@ -21,10 +21,11 @@ std::uint64_t Multiply(std::uint64_t count, std::uint64_t width) {
 }  // namespace
 
 PackageLayout PlanPackageLayout(std::uint64_t patcherSize, const std::vector<std::uint64_t>& archiveSizes,
-                                std::size_t buildHashCount) {
+                                std::size_t buildHashCount, std::uint64_t signatureRoom) {
   PackageLayout layout;
   const std::uint64_t alignment = NolkPatch::kPackageAlignment;
   layout.paddingLength = (alignment - patcherSize % alignment) % alignment;
+  if (layout.paddingLength < signatureRoom) layout.paddingLength += alignment;
   layout.headerOffset = Add(patcherSize, layout.paddingLength);
   std::uint64_t position = Add(layout.headerOffset, NolkPatch::kPackageHeaderSize);
   for (std::uint64_t size : archiveSizes) {

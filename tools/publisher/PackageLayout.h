@@ -26,8 +26,11 @@ struct PackageLayout {
   std::uint64_t totalSize = 0;
 };
 
+// With `signatureRoom`, the padding holds at least that many bytes (4,096
+// more when the patcher's end leaves fewer before the next boundary), so
+// the publisher's signature block fits right before the header.
 PackageLayout PlanPackageLayout(std::uint64_t patcherSize, const std::vector<std::uint64_t>& archiveSizes,
-                                std::size_t buildHashCount);
+                                std::size_t buildHashCount, std::uint64_t signatureRoom = 0);
 
 // Refused when the file would reach 4 GiB.
 PublisherResult CheckPackageSize(const PackageLayout& layout);

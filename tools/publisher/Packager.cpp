@@ -8,6 +8,7 @@
 #include "KernelStandard/platform/Platform.h"
 #include "patch/PackageFormat.h"
 #include "patch/PatchArchive.h"
+#include "patch/signing/PackageSignature.h"
 #include "stream/DataCopy.h"
 #include "stream/NolkDataBufferFile.h"
 #include "tools/publisher/PackageLayout.h"
@@ -79,6 +80,10 @@ NolkPatch::PackageHeader MakeHeader(const PackageOptions& options, const Package
   return header;
 }
 
+bool WantsSignatureRoom(const PackageOptions& options) {
+  return options.signatureRoom || options.signer != nullptr;
+}
+
 class PackageWriter {
  public:
   PackageWriter(const PackageOptions& options, const PackageLayout& layout, const std::wstring& path)
@@ -102,9 +107,20 @@ class PackageWriter {
   }
 
  private:
+  // Zeros; with the signature room, its reserved block ends the padding.
   NolkResult WritePadding() {
     const std::array<std::uint8_t, NolkPatch::kPackageAlignment> zeros{};
-    return m_file.WriteData(zeros.data(), static_cast<std::uint32_t>(m_layout.paddingLength));
+    std::uint64_t length = m_layout.paddingLength;
+    const bool room = WantsSignatureRoom(m_options);
+    if (room) length -= NolkSign::kPackageSignatureBlockSize;
+    NolkResult code = NOLKRESULT_OK;
+    while (code == NOLKRESULT_OK && length > 0) {
+      const auto pass = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, zeros.size()));
+      code = m_file.WriteData(zeros.data(), pass);
+      length -= pass;
+    }
+    if (code == NOLKRESULT_OK && room) code = WriteRecord(NolkSign::ReservedSignatureBlock());
+    return code;
   }
 
   template <std::size_t Size>
@@ -151,6 +167,16 @@ class PackageWriter {
   NolkDataBufferFile m_file;
 };
 
+PublisherResult SignStaged(const PackageOptions& options, const PackageLayout& layout,
+                           const std::wstring& path) {
+  if (options.signer == nullptr) return PublisherResult::Success();
+  NolkDataBufferFile file(path, NolkDataBufferFile::ReadWrite);
+  std::string problem = "cannot open " + Printable(path);
+  if (file.IsOpen() && NolkSign::SignPackage(file, layout.headerOffset, *options.signer, problem))
+    return PublisherResult::Success();
+  return PublisherResult::Fail(problem);
+}
+
 PublisherResult WriteStaged(const PackageOptions& options, const PackageLayout& layout,
                             std::uint64_t patcherSize, const std::vector<std::uint64_t>& archiveSizes) {
   StagedOutput output(options.outputPath);
@@ -161,8 +187,11 @@ PublisherResult WriteStaged(const PackageOptions& options, const PackageLayout& 
     PackageWriter writer(options, layout, output.TemporaryPath());
     code = writer.Write(patcherSize, archiveSizes);
   }
-  if (code == NOLKRESULT_OK && FileHasSize(output.TemporaryPath(), layout.totalSize) && output.Commit())
-    return PublisherResult::Success();
+  if (code == NOLKRESULT_OK && FileHasSize(output.TemporaryPath(), layout.totalSize)) {
+    const PublisherResult signedResult = SignStaged(options, layout, output.TemporaryPath());
+    if (!signedResult.Ok()) return signedResult;
+    if (output.Commit()) return PublisherResult::Success();
+  }
   return PublisherResult::Fail("cannot write the standalone patch " + Printable(options.outputPath) +
                                " (error " + std::to_string(code) + ")");
 }
@@ -176,7 +205,9 @@ PublisherResult BuildPackage(const PackageOptions& options) {
   std::vector<std::uint64_t> archiveSizes;
   if (result.Ok()) result = CheckInputFiles(options, patcherSize, archiveSizes);
   if (!result.Ok()) return result;
-  const PackageLayout layout = PlanPackageLayout(patcherSize, archiveSizes, options.builds.size());
+  const PackageLayout layout =
+      PlanPackageLayout(patcherSize, archiveSizes, options.builds.size(),
+                        WantsSignatureRoom(options) ? NolkSign::kPackageSignatureBlockSize : 0);
   result = CheckPackageSize(layout);
   return result.Ok() ? WriteStaged(options, layout, patcherSize, archiveSizes) : result;
 }

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "patch/signing/Ed25519.h"
 #include "tools/publisher/PublisherResult.h"
 
 namespace KorvelTools {
@@ -48,6 +49,13 @@ struct PackageOptions {
   std::string finalVersion;
   std::vector<BuildHashMapping> builds;
   std::vector<PackagedPatch> patches;
+  // Reserves the room for the publisher's signature before the package
+  // header (patch/signing/PackageSignature.h), to be signed later with
+  // korvel-sign sign-package.
+  bool signatureRoom = false;
+  // When set, the standalone patch is signed with this key before it is
+  // put in place (implies the room).
+  const NolkSign::KeyPair* signer = nullptr;
 };
 
 // The checks that need no file: texts, duplicates and the version chain.

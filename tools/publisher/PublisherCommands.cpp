@@ -6,19 +6,23 @@
 #include <optional>
 
 #include "KernelStandard/platform/Platform.h"
+#include "patch/signing/ListSignature.h"
+#include "patch/signing/Sha256.h"
 #include "tools/publisher/ArchiveBuilder.h"
 #include "tools/publisher/Packager.h"
 #include "tools/publisher/PatcherProgram.h"
+#include "tools/sign/KeyFiles.h"
 
 namespace KorvelTools {
 namespace {
 
 constexpr char kMakePatchUsage[] =
     "usage: korvel-make-patch --old OLD_TREE --new NEW_TREE --out ARCHIVE [--converter-ext .va]\n"
-    "                         [--allow-empty]\n";
+    "                         [--allow-empty] [--print-sha256]\n";
 constexpr char kPackageUsage[] =
     "usage: korvel-package --patcher EXE --out STANDALONE --final VERSION\n"
     "                      --build HASH=VERSION [--build ...] --patch SRC:TGT:ARCHIVE [--patch ...]\n"
+    "                      [--signature-room | --sign-with SECRET_KEY_FILE]\n"
     "       korvel-package --hash-of FILE\n";
 
 // Options given as "--name value"; a repeated option keeps every value.
@@ -138,6 +142,17 @@ int PrintHashOf(const std::string& path) {
   return OS::Current().WriteStdout(hash.data(), hash.size()) ? kPublisherExitOk : kPublisherExitFailed;
 }
 
+// The archive's line for its record in a signed "patches.txt".
+int PrintSha256Line(const std::string& archive) {
+  NolkSign::Sha256Digest digest{};
+  if (!NolkSign::Sha256OfFile(OS::FromUtf8(archive), digest)) {
+    std::fprintf(stderr, "korvel-make-patch: cannot read %s\n", archive.c_str());
+    return kPublisherExitFailed;
+  }
+  const std::string line = std::string(NolkSign::kArchiveChecksumKey) + ": " + NolkSign::ToHex(digest) + "\n";
+  return OS::Current().WriteStdout(line.data(), line.size()) ? kPublisherExitOk : kPublisherExitFailed;
+}
+
 }  // namespace
 
 int RunMakePatch(const std::vector<std::string>& arguments) {
@@ -145,8 +160,8 @@ int RunMakePatch(const std::vector<std::string>& arguments) {
   if (WantsHelp(arguments))
     return OS::Current().WriteStdout(kMakePatchUsage, sizeof kMakePatchUsage - 1) ? 0 : 1;
   std::string problem;
-  const auto parsed =
-      ParseOptions(arguments, {"--old", "--new", "--out", "--converter-ext"}, problem, {"--allow-empty"});
+  const auto parsed = ParseOptions(arguments, {"--old", "--new", "--out", "--converter-ext"}, problem,
+                                   {"--allow-empty", "--print-sha256"});
   ArchiveBuildOptions options;
   std::string oldTree, newTree, archive, extension = ".va";
   if (!parsed || !SingleValue(*parsed, "--old", oldTree, problem) ||
@@ -156,7 +171,8 @@ int RunMakePatch(const std::vector<std::string>& arguments) {
     return UsageError(kProgram, problem, kMakePatchUsage);
   options = {OS::FromUtf8(oldTree), OS::FromUtf8(newTree), OS::FromUtf8(archive), OS::FromUtf8(extension),
              parsed->count("--allow-empty") != 0};
-  return Report(kProgram, BuildPatchArchive(options));
+  const int code = Report(kProgram, BuildPatchArchive(options));
+  return code == kPublisherExitOk && parsed->count("--print-sha256") != 0 ? PrintSha256Line(archive) : code;
 }
 
 int RunPackage(const std::vector<std::string>& arguments) {
@@ -165,10 +181,21 @@ int RunPackage(const std::vector<std::string>& arguments) {
   if (arguments.size() == 2 && arguments[0] == "--hash-of") return PrintHashOf(arguments[1]);
   std::string problem;
   const auto parsed =
-      ParseOptions(arguments, {"--patcher", "--out", "--final", "--build", "--patch"}, problem);
+      ParseOptions(arguments, {"--patcher", "--out", "--final", "--build", "--patch", "--sign-with"}, problem,
+                   {"--signature-room"});
   PackageOptions options;
   if (!parsed || !FillPackageOptions(*parsed, options, problem))
     return UsageError(kProgram, problem, kPackageUsage);
+  options.signatureRoom = parsed->count("--signature-room") != 0;
+  NolkSign::KeyPair signer;
+  if (parsed->count("--sign-with") != 0) {
+    std::string keyFile;
+    if (!SingleValue(*parsed, "--sign-with", keyFile, problem))
+      return UsageError(kProgram, problem, kPackageUsage);
+    if (!ReadSecretKeyFile(OS::FromUtf8(keyFile), signer, problem))
+      return Report(kProgram, PublisherResult::Fail(problem));
+    options.signer = &signer;
+  }
   // The library packages any bytes (tests use stand-ins); what a publisher
   // ships must be a program that starts.
   const PublisherResult patcher = CheckPatcherProgram(options.patcherPath);
