@@ -10,7 +10,7 @@ namespace Vek {
 class AssertEx : public Exception {
  public:
   using Exception::Exception;
-  const char* ClassName() const override { return "Assert"; }
+  const char* GetClassName() const override { return "Assert"; }
 };
 
 }  // namespace Vek

@@ -1,10 +1,6 @@
 // The process-wide crash handlers: the fatal-signal path, the exit trap,
 // the terminate path, the unhandled-fault dump and its file name, and the
 // call-stack logger.
-#include <cxxabi.h>
-#include <dlfcn.h>
-#include <execinfo.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -24,6 +20,8 @@ namespace {
 
 constexpr char kDumpFormat[] = "Ombrix-%d.dmp";
 constexpr int kDumpBuild = 40040;
+constexpr char kRemoteDumpFormat[] = "nolk-remote-v%s.dmp";
+constexpr char kRemoteDumpBuild[] = "35673";
 constexpr int kMaxFrames = 64;
 constexpr std::size_t kCallStackTextLimit = 511;
 
@@ -61,8 +59,19 @@ std::string TemporaryFolder() {
   return folder;
 }
 
+// Faults that reached the crash path, and whether one of them is in it now.
+std::atomic<int> g_faultsArrived{0};
+std::atomic<bool> g_crashPathBusy{false};
+
 void OnCrashSignal(const OS::FatalFault& fault) {
-  if (fault.threadId != OS::Current().ProcessId()) WriteExceptionReport(fault);
+  EnterCrashPath();
+  // A worker's fault gets the exception report. When that was handled and
+  // another thread has faulted meanwhile, that thread's fault goes on to
+  // the unhandled-fault dump and ends the process. Otherwise the process
+  // cannot safely go on with a broken thread, and this fault goes on to
+  // the dump itself.
+  const bool worker = fault.threadId != OS::Current().ProcessId();
+  if (worker && WriteExceptionReport(fault) == 1) HandOverIfAnotherThreadFaulted();
   WriteMiniDump(fault);
   OS::Current().ExitImmediately(kCrashExitCode);
 }
@@ -85,16 +94,19 @@ void OnTerminate() {
   std::abort();  // SIGABRT reaches the crash path
 }
 
-std::string FrameSymbol(void* address, std::string& module) {
-  Dl_info info{};
-  if (dladdr(address, &info) == 0) return "<unknown>";
-  module = info.dli_fname != nullptr ? info.dli_fname : "<unknown>";
-  if (info.dli_sname == nullptr) return "<unknown>";
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
-  std::string name = status == 0 && demangled != nullptr ? demangled : info.dli_sname;
-  std::free(demangled);
-  return name;
+// Console control events: in console mode 1 the program ends as the event
+// would end it, quietly (the trap is disarmed first); otherwise the close
+// request is noted and the event counts as handled.
+std::atomic<bool> g_consoleCloseRequested{false};
+
+bool OnConsoleControl(int controlType) {
+  LogPrint("Console Window event handler called for CtrlType=%d", controlType);
+  if (g_consoleMode.load() == 1) {
+    DisarmExitTrap();
+    return false;
+  }
+  g_consoleCloseRequested.store(true);
+  return true;
 }
 
 }  // namespace
@@ -137,6 +149,18 @@ void PrepareCrashReports() {
   g_state.zoneOffsetSeconds = local.tm_gmtoff;
 }
 
+void EnterCrashPath() {
+  g_faultsArrived.fetch_add(1);
+  // The unwrapped backend: no locks on this path.
+  while (g_crashPathBusy.exchange(true)) OS::Native().Sleep(1);
+}
+
+void HandOverIfAnotherThreadFaulted() {
+  if (g_faultsArrived.load() < 2) return;
+  g_crashPathBusy.store(false);
+  for (;;) OS::Native().Sleep(1000);
+}
+
 void InstallCrashHandlers(int consoleMode) {
   PrepareCrashReports();
   g_consoleMode.store(consoleMode);
@@ -144,6 +168,22 @@ void InstallCrashHandlers(int consoleMode) {
   OS::Current().InstallFatalSignalHandler(OnCrashSignal);
   std::call_once(g_atExitRegistered, [] { std::atexit(CheckExitTrap); });
   std::set_terminate(OnTerminate);
+  OS::Current().InstallConsoleControlHandler(OnConsoleControl);
+}
+
+bool ConsoleCloseRequested() {
+  return g_consoleCloseRequested.load();
+}
+
+bool WriteRemoteMiniDump(std::uint32_t processId, char* pathOut, std::size_t capacity) {
+  char name[64];
+  std::snprintf(name, sizeof(name), kRemoteDumpFormat, kRemoteDumpBuild);
+  char path[kCrashPathCapacity];
+  if (!MakeDumpFilePath(name, nullptr, path, sizeof(path))) return false;
+  if (pathOut != nullptr && capacity > 0) std::snprintf(pathOut, capacity, "%s", path);
+  const bool written = OS::Current().WriteProcessMinidump(processId, path);
+  LogPrint("CreateRemoteMiniDump: %s (process %u)%s", path, processId, written ? "" : " failed");
+  return written;
 }
 
 void DisarmExitTrap() {
@@ -198,24 +238,28 @@ bool MakeDumpFilePath(const char* fileName, const char* subfolder, char* out, st
 
 void LogCallStack(bool withSymbols) {
   std::lock_guard<std::recursive_mutex> lock(SystemLogCriticalSection());
-  void* frames[kMaxFrames];
-  const int count = backtrace(frames, kMaxFrames);
+  std::uintptr_t frames[kMaxFrames];
+  const std::size_t count = OS::Current().CaptureCallStack(frames, kMaxFrames);
   char addresses[kCallStackTextLimit + 1] = "";
   std::size_t used = 0;
-  for (int i = 0; i < count && used < kCallStackTextLimit; ++i) {
-    const int written =
-        std::snprintf(addresses + used, sizeof(addresses) - used, "%llx ",
-                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(frames[i])));
+  for (std::size_t i = 0; i < count && used < kCallStackTextLimit; ++i) {
+    const int written = std::snprintf(addresses + used, sizeof(addresses) - used, "%llx ",
+                                      static_cast<unsigned long long>(frames[i]));
     if (written < 0) break;
     used += static_cast<std::size_t>(written);
   }
   addresses[kCallStackTextLimit] = '\0';
   LogPrint("callstack: %s", addresses);
   if (!withSymbols) return;
-  for (int i = 0; i < count; ++i) {
-    std::string module = "<unknown>";
-    const std::string symbol = FrameSymbol(frames[i], module);
-    LogPrint("  %s %s [%s:%d]", module.c_str(), symbol.c_str(), "<unknown>", -1);
+  // Symbol handling is set up for this call and released after it, so the
+  // modules loaded since the last call are known too.
+  const std::unique_ptr<OS::SymbolLookup> symbols = OS::Current().OpenSymbolLookup();
+  for (std::size_t i = 0; i < count; ++i) {
+    OS::CodeLocation location;
+    if (symbols) symbols->Describe(frames[i], true, location);
+    const auto text = [](const char* value) { return value[0] != '\0' ? value : "<unknown>"; };
+    LogPrint("  %s %s [%s:%d]", text(location.module), text(location.symbol), text(location.file),
+             location.file[0] != '\0' ? location.line : -1);
   }
 }
 

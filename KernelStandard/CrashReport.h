@@ -32,9 +32,25 @@ constexpr int kCrashExitCode = 255;  // -1 as a process status
 // installer of a fatal-signal handler that calls WriteExceptionReport.
 void PrepareCrashReports();
 
+// Console mode 1 (what the programs pass): an interrupt, a closed terminal
+// or a terminate request ends the program quietly, as the event would;
+// otherwise ConsoleCloseRequested() is set and the event is ignored.
 void InstallCrashHandlers(int consoleMode);
 void DisarmExitTrap();
 bool ExitTrapArmed();
+bool ConsoleCloseRequested();
+
+// A minidump of another running process, "nolk-remote-v35673.dmp" named as
+// WriteMiniDump names its dumps; the path used goes to `pathOut`.
+bool WriteRemoteMiniDump(std::uint32_t processId, char* pathOut, std::size_t capacity);
+
+// Fault handlers call these around the report and the dumps: one faulting
+// thread at a time goes through (the others wait for it). After a handled
+// exception report, a thread calls HandOverIfAnotherThreadFaulted: when
+// another thread has faulted meanwhile, that one goes on (to the dump) and
+// this call never returns; otherwise it returns at once.
+void EnterCrashPath();
+void HandOverIfAnotherThreadFaulted();
 
 // 1 when the crash-report program was started, else 0.
 int WriteExceptionReport(const OS::FatalFault& fault);

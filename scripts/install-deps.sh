@@ -11,7 +11,7 @@ default_packages=(
   libwxgtk3.2-dev libwxgtk-webview3.2-dev
   xvfb xauth imagemagick zstd
   nginx libnginx-mod-stream rsync
-  lldb
+  lldb libdw-dev
   python3-pyftpdlib openssl
 )
 if [ $# -gt 0 ]; then packages=("$@"); else packages=("${default_packages[@]}"); fi

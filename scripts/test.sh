@@ -18,4 +18,4 @@ echo "== sanitizer tests"
 # The crash-report tests fault on purpose; AddressSanitizer takes those
 # faults over itself, so they run in the normal build only.
 (cd build-sanitize && ctest --output-on-failure --timeout 900 -j "$(nproc)" -L 'stream|KernelStandard|fuzz|net|repair' \
-  -E 'Large|CrashReportTest|WorkerFaultTest')
+  -E 'Large|Crash(Report|ConcurrentFault|ConsoleControl|RemoteDump)Test|WorkerFaultTest')

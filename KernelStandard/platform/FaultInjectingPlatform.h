@@ -136,6 +136,17 @@ class FaultInjectingPlatform final : public Platform {
   }
   void CloseCrashFile(int file) override { m_inner.CloseCrashFile(file); }
   [[noreturn]] void ExitImmediately(int exitCode) override;
+  bool UseFaultStackOnThisThread() override { return m_inner.UseFaultStackOnThisThread(); }
+  std::size_t CaptureCallStack(std::uintptr_t* frames, std::size_t capacity) override {
+    return m_inner.CaptureCallStack(frames, capacity);
+  }
+  std::unique_ptr<SymbolLookup> OpenSymbolLookup() override { return m_inner.OpenSymbolLookup(); }
+  bool InstallConsoleControlHandler(ConsoleControlHandler handler) override {
+    return m_inner.InstallConsoleControlHandler(handler);
+  }
+  bool WriteProcessMinidump(std::uint32_t processId, const char* nativePath) override {
+    return m_inner.WriteProcessMinidump(processId, nativePath);
+  }
   [[noreturn]] void KillSelf() override;
 
  private:

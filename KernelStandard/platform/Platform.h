@@ -48,6 +48,24 @@ struct LoadedModule {
   std::int64_t fileTime = 0;  // modification time, seconds since 1970 (UTC)
 };
 
+// A code address resolved for a call stack; empty texts and line -1 where
+// nothing is known.
+struct CodeLocation {
+  char module[256] = {};
+  char symbol[2000] = {};
+  char file[512] = {};
+  int line = -1;
+};
+
+// Symbol and line lookups over the modules loaded when it was opened.
+class SymbolLookup {
+ public:
+  virtual ~SymbolLookup() = default;
+  // `returnAddress`: the address is where a call returns to, so the call
+  // itself (the byte before) is looked up.
+  virtual bool Describe(std::uintptr_t address, bool returnAddress, CodeLocation& location) = 0;
+};
+
 // The running system for crash reports.
 struct SystemDescription {
   char systemName[65] = {};  // the kernel's name, "Linux" here
@@ -489,6 +507,37 @@ class Platform {
   [[noreturn]] virtual void ExitImmediately(int exitCode) { std::_Exit(exitCode); }
   // Ends the process as an outside kill would (SIGKILL on POSIX): no
   // handler, no clean-up, no flushing.
+  // Gives the calling thread a stack of its own for the fatal-fault
+  // handler, so a fault that used up the thread's stack can still be
+  // reported. Released when the thread ends. Threads the platform starts
+  // get one; other threads that may fault call this first.
+  virtual bool UseFaultStackOnThisThread() { return false; }
+  // The calling thread's return addresses, innermost first (the caller of
+  // this function first); returns how many were stored.
+  virtual std::size_t CaptureCallStack(std::uintptr_t* frames, std::size_t capacity) {
+    (void)frames;
+    (void)capacity;
+    return 0;
+  }
+  // Symbol handling for the loaded modules; nullptr when it cannot be set
+  // up. Not for signal handlers.
+  virtual std::unique_ptr<SymbolLookup> OpenSymbolLookup() { return nullptr; }
+  // Console control events (interrupt, terminal closed, terminate; their
+  // control types 0, 2 and 6) go to the handler on a thread of their own.
+  // A handler that returns false lets the event's default action end the
+  // process. nullptr restores the default handling.
+  using ConsoleControlHandler = bool (*)(int controlType);
+  virtual bool InstallConsoleControlHandler(ConsoleControlHandler handler) {
+    (void)handler;
+    return false;
+  }
+  // Writes a minidump of another, running process (stopped while it is
+  // written) in the same format as WriteMinidump, without an exception.
+  virtual bool WriteProcessMinidump(std::uint32_t processId, const char* nativePath) {
+    (void)processId;
+    (void)nativePath;
+    return false;
+  }
   [[noreturn]] virtual void KillSelf() { std::abort(); }
 };
 

@@ -237,8 +237,9 @@ TEST_F(WorkerFaultTest, DumpCarriesThreadsModulesMemoryExceptionAndLinuxStreams)
   EXPECT_NE(maps.find(OS::ToUtf8(OS::Current().ExecutablePath())), std::string::npos);
 }
 
-// The debugger check: lldb opens the dump with this program and shows the
-// faulting thread's frames down to the function that faulted.
+// The debugger check: lldb opens both dumps of the crash with this program,
+// lists every thread and shows the faulting thread's frames down to the
+// function that faulted, with its source line.
 TEST_F(WorkerFaultTest, LldbShowsThreadsAndTheFaultingFunction) {
   std::string lldb;
   if (!OS::Current().FindProgram("lldb", lldb)) {
@@ -246,15 +247,30 @@ TEST_F(WorkerFaultTest, LldbShowsThreadsAndTheFaultingFunction) {
         << "lldb is not installed (Debian package lldb); the dump cannot be opened in a debugger here";
   }
   const std::string program = OS::ToUtf8(OS::Current().ExecutablePath());
-  const fs::path output = s_folder->Path() / "lldb.txt";
-  const std::string command = "'" + lldb + "' --batch -o \"target create --core '" +
-                              File("CRASH.DMP").string() + "' '" + program +
-                              "'\" -o \"thread list\" -o \"bt\" > '" + output.string() + "' 2>&1 < /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0) << ReadAll(output);
-  const std::string text = ReadAll(output);
-  EXPECT_NE(text.find("thread #2"), std::string::npos) << text;
-  EXPECT_NE(text.find("CrashingWorkerReadsAddressZero"), std::string::npos) << text;
-  EXPECT_NE(text.find("SIGSEGV"), std::string::npos) << text;
+  for (const char* name : {"CRASH.DMP", "Ombrix-40040.dmp"}) {
+    SCOPED_TRACE(name);
+    const fs::path output = s_folder->Path() / (std::string(name) + ".lldb.txt");
+    const std::string command = "'" + lldb + "' --batch -o \"target create --core '" + File(name).string() +
+                                "' '" + program + "'\" -o \"thread list\" -o \"bt\" > '" + output.string() +
+                                "' 2>&1 < /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadAll(output);
+    const std::string text = ReadAll(output);
+    // Every thread of the dump is listed (lldb numbers them from 1).
+    const std::string dump = ReadAll(File(name));
+    auto streams = Streams(dump);
+    const std::uint32_t threadCount = U32(dump, streams[3].first);
+    EXPECT_NE(text.find("thread #" + std::to_string(threadCount) + ":"), std::string::npos) << text;
+    EXPECT_EQ(text.find("thread #" + std::to_string(threadCount + 1) + ":"), std::string::npos) << text;
+    EXPECT_NE(text.find("stop reason = signal SIGSEGV"), std::string::npos) << text;
+    // The backtrace starts in the faulting function, named with its file.
+    const std::size_t backtrace = text.find("(lldb) bt");
+    ASSERT_NE(backtrace, std::string::npos) << text;
+    const std::size_t frameZero = text.find("frame #0:", backtrace);
+    ASSERT_NE(frameZero, std::string::npos) << text;
+    const std::string firstFrame = text.substr(frameZero, text.find('\n', frameZero) - frameZero);
+    EXPECT_NE(firstFrame.find("CrashingWorkerReadsAddressZero"), std::string::npos) << text;
+    EXPECT_NE(firstFrame.find("crash_report_test.cpp:"), std::string::npos) << text;
+  }
 }
 
 TEST(CrashReportTest, WriteFaultIsReportedAsWrite) {

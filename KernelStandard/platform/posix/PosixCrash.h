@@ -16,6 +16,18 @@ namespace OS {
 // kind of the fault from its machine context.
 void FillFaultRegisters(FatalFault& fault);
 
+// Threads inside the fatal-fault handler, with the context of their fault.
+// The handler registers its thread on entry; snapshots of the process use
+// that context for it, since a thread in the handler does not answer the
+// snapshot signal.
+void EnterFaultHandler(std::uint32_t threadId, const void* context);
+const void* FaultContextOf(std::uint32_t threadId);  // nullptr: not in the handler
+
+// Whether a fatal-fault handler is installed, so that new threads need a
+// stack for it (threads started before get theirs when they ask).
+void SetFaultStacksWanted();
+bool FaultStacksWanted();
+
 // The signal that freezes the other threads of a crashing process and has
 // each record its registers (a real-time signal the program uses for
 // nothing else).

@@ -207,6 +207,32 @@ bool SamePath(const MapsLine& line, const LoadedModule& module) {
 
 // --- Shared helpers ------------------------------------------------------------------
 
+namespace {
+constexpr std::size_t kMaxFaultingThreads = 64;
+struct FaultingThread {
+  std::atomic<std::uint32_t> threadId{0};
+  std::atomic<const void*> context{nullptr};
+};
+FaultingThread g_faulting[kMaxFaultingThreads];
+}  // namespace
+
+void EnterFaultHandler(std::uint32_t threadId, const void* context) {
+  for (FaultingThread& entry : g_faulting) {
+    std::uint32_t expected = 0;
+    if (entry.threadId.compare_exchange_strong(expected, threadId)) {
+      entry.context.store(context);
+      return;
+    }
+  }
+}
+
+const void* FaultContextOf(std::uint32_t threadId) {
+  for (const FaultingThread& entry : g_faulting) {
+    if (entry.threadId.load() == threadId) return entry.context.load();
+  }
+  return nullptr;
+}
+
 int ThreadSnapshotSignal() {
   return SIGRTMIN + 7;
 }
@@ -259,8 +285,22 @@ std::size_t SnapshotThreads(const FatalFault& fault, ThreadRegisters* threads, s
   // waits inside the snapshot handler, which does not run twice.
   const std::size_t earlier = g_slotCount.load();
   std::size_t slots = earlier;
+  // Threads that are inside the fault handler themselves (waiting for this
+  // one to finish) do not answer the snapshot signal: their fault context
+  // stands in.
+  std::size_t stored = 1;
+  for (std::size_t i = 0; i < listed && stored < capacity; ++i) {
+    if (ids[i] == fault.threadId) continue;
+    const void* context = FaultContextOf(ids[i]);
+    if (context == nullptr) continue;
+    threads[stored] = ThreadRegisters{};
+    threads[stored].threadId = ids[i];
+    CopyContextRegisters(context, threads[stored]);
+    ++stored;
+  }
   for (std::size_t i = 0; i < listed && slots < kMaxSnapshotThreads && slots + 1 < capacity; ++i) {
-    if (ids[i] == fault.threadId || SlotOf(ids[i], earlier) != nullptr) continue;
+    if (ids[i] == fault.threadId || SlotOf(ids[i], earlier) != nullptr || FaultContextOf(ids[i]) != nullptr)
+      continue;
     g_slots[slots].done.store(false);
     g_slots[slots].registers = ThreadRegisters{};
     g_slots[slots].registers.threadId = ids[i];
@@ -284,8 +324,8 @@ std::size_t SnapshotThreads(const FatalFault& fault, ThreadRegisters* threads, s
   }
   // Threads that did not answer (signal blocked) are left out: without
   // their registers a debugger could show nothing useful for them.
-  std::size_t stored = 1;
   for (std::size_t i = 0; i < slots && stored < capacity; ++i) {
+    if (FaultContextOf(g_slots[i].threadId.load()) != nullptr) continue;  // listed above
     if (g_slots[i].done.load() && g_slots[i].registers.captured) threads[stored++] = g_slots[i].registers;
   }
   return stored;

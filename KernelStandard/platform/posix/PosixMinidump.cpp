@@ -10,13 +10,20 @@
 // laid out as the file grows; memory goes from the process straight to the
 // file, and a range the kernel cannot read becomes zeros instead of a
 // second fault.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/ptrace.h>
+#include <sys/uio.h>
+#include <sys/user.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "KernelStandard/platform/posix/PosixCrash.h"
@@ -120,7 +127,8 @@ static_assert(sizeof(ContextAmd64) == 1232 && offsetof(ContextAmd64, rip) == 0xF
 // The file being written: appends records at the end, 8-byte aligned.
 class DumpFile {
  public:
-  explicit DumpFile(int fd) : m_fd(fd) {}
+  // `process` 0: the memory is this process's own.
+  DumpFile(int fd, pid_t process) : m_fd(fd), m_process(process) {}
   bool Ok() const { return m_ok; }
 
   std::uint32_t Reserve(std::uint32_t length) {
@@ -157,8 +165,16 @@ class DumpFile {
       const std::uintptr_t here = address + done;
       std::uint32_t piece = static_cast<std::uint32_t>(4096 - (here & 4095));
       if (piece > length - done) piece = length - done;
-      const ssize_t written = ::pwrite(m_fd, reinterpret_cast<const void*>(here), piece, rva + done);
-      if (written != static_cast<ssize_t>(piece)) WriteAt(rva + done, zeros, piece);
+      if (m_process == 0) {
+        const ssize_t written = ::pwrite(m_fd, reinterpret_cast<const void*>(here), piece, rva + done);
+        if (written != static_cast<ssize_t>(piece)) WriteAt(rva + done, zeros, piece);
+      } else {
+        iovec local{m_chunk, piece};
+        iovec remote{reinterpret_cast<void*>(here), piece};
+        const bool read =
+            ::process_vm_readv(m_process, &local, 1, &remote, 1, 0) == static_cast<ssize_t>(piece);
+        WriteAt(rva + done, read ? static_cast<const void*>(m_chunk) : zeros, piece);
+      }
       done += piece;
     }
     return {length, rva};
@@ -199,6 +215,7 @@ class DumpFile {
 
  private:
   int m_fd;
+  pid_t m_process;
   bool m_ok = true;
   std::uint32_t m_end = 0;
   char m_chunk[16384];
@@ -290,14 +307,14 @@ Location WriteSystemInfo(DumpFile& file) {
   return file.Append(&info, sizeof(info));
 }
 
-Location WriteMiscInfo(DumpFile& file) {
-  MiscInfo info{sizeof(MiscInfo), kMiscProcessId, static_cast<std::uint32_t>(::getpid()), 0, 0, 0};
+Location WriteMiscInfo(DumpFile& file, pid_t process) {
+  MiscInfo info{sizeof(MiscInfo), kMiscProcessId, static_cast<std::uint32_t>(process), 0, 0, 0};
   return file.Append(&info, sizeof(info));
 }
 
 // Threads, their stacks and the code around the fault; fills the thread
 // and memory lists.
-void WriteThreads(DumpFile& file, const FatalFault& fault, std::size_t threadCount, std::size_t mapsLength,
+void WriteThreads(DumpFile& file, const FatalFault* fault, std::size_t threadCount, std::size_t mapsLength,
                   std::uint32_t& memoryCount, Location& faultContext) {
   for (std::size_t i = 0; i < threadCount; ++i) {
     ContextAmd64 context;
@@ -317,9 +334,10 @@ void WriteThreads(DumpFile& file, const FatalFault& fault, std::size_t threadCou
     record.context = contextAt;
     if (stackAt.size > 0) g_dump.memory[memoryCount++] = record.stack;
   }
+  if (fault == nullptr) return;
   unsigned char probe;
   const std::uintptr_t codeStart =
-      fault.instructionPointer > kCodeAroundFault / 2 ? fault.instructionPointer - kCodeAroundFault / 2 : 0;
+      fault->instructionPointer > kCodeAroundFault / 2 ? fault->instructionPointer - kCodeAroundFault / 2 : 0;
   if (Current().ReadMemorySafely(codeStart, &probe, 1) &&
       Current().ReadMemorySafely(codeStart + kCodeAroundFault - 1, &probe, 1)) {
     g_dump.memory[memoryCount++] = {codeStart, file.AppendMemory(codeStart, kCodeAroundFault)};
@@ -377,40 +395,145 @@ Location WriteModuleList(DumpFile& file, std::size_t moduleCount) {
 
 }  // namespace
 
-bool PosixPlatform::WriteMinidump(const char* nativePath, const FatalFault& fault) {
-  const int fd = ::open(nativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  DumpFile file(fd);
+namespace {
+
+// Writes the dump of a process whose threads are already in g_dump.threads:
+// this process (`process` 0, with the fault) or a stopped other one.
+bool WriteDump(int fd, pid_t process, const FatalFault* fault, std::size_t threadCount) {
+  DumpFile file(fd, process);
   const std::uint32_t headerSize = sizeof(Header) + kMaxStreams * sizeof(DirectoryEntry);
   file.Reserve(headerSize);
-
-  const std::size_t threadCount = SnapshotThreads(fault, g_dump.threads, kMaxThreads);
-  const std::size_t mapsLength = ReadProcFile("/proc/self/maps", g_dump.mapsText, sizeof(g_dump.mapsText));
+  char procFolder[32] = "/proc/self";
+  if (process != 0) std::snprintf(procFolder, sizeof(procFolder), "/proc/%d", static_cast<int>(process));
+  char path[64];
+  const auto procFile = [&](const char* name) {
+    std::snprintf(path, sizeof(path), "%s/%s", procFolder, name);
+    return path;
+  };
+  const std::size_t mapsLength = ReadProcFile(procFile("maps"), g_dump.mapsText, sizeof(g_dump.mapsText));
   const std::size_t moduleCount = ModulesFromMaps(g_dump.mapsText, mapsLength, g_dump.modules, kMaxModules);
 
   std::uint32_t streams = 0;
   AddStream(streams, kSystemInfoStream, WriteSystemInfo(file));
-  AddStream(streams, kMiscInfoStream, WriteMiscInfo(file));
+  AddStream(streams, kMiscInfoStream, WriteMiscInfo(file, process != 0 ? process : ::getpid()));
   std::uint32_t memoryCount = 0;
   Location faultContext{0, 0};
   WriteThreads(file, fault, threadCount, mapsLength, memoryCount, faultContext);
   AddStream(streams, kThreadListStream, WriteThreadList(file, threadCount));
   AddStream(streams, kModuleListStream, WriteModuleList(file, moduleCount));
   AddStream(streams, kMemoryListStream, WriteMemoryList(file, memoryCount));
-  AddStream(streams, kExceptionStream, WriteException(file, fault, faultContext));
+  if (fault != nullptr) AddStream(streams, kExceptionStream, WriteException(file, *fault, faultContext));
   AddStream(streams, kLinuxMaps, file.Append(g_dump.mapsText, static_cast<std::uint32_t>(mapsLength)));
-  AddStream(streams, kLinuxProcStatus, file.AppendFile("/proc/self/status"));
-  AddStream(streams, kLinuxProcStat, file.AppendFile("/proc/self/stat"));
+  AddStream(streams, kLinuxProcStatus, file.AppendFile(procFile("status")));
+  AddStream(streams, kLinuxProcStat, file.AppendFile(procFile("stat")));
   AddStream(streams, kLinuxCpuInfo, file.AppendFile("/proc/cpuinfo"));
-  AddStream(streams, kLinuxAuxv, file.AppendFile("/proc/self/auxv"));
-  AddStream(streams, kLinuxCmdLine, file.AppendFile("/proc/self/cmdline"));
+  AddStream(streams, kLinuxAuxv, file.AppendFile(procFile("auxv")));
+  AddStream(streams, kLinuxCmdLine, file.AppendFile(procFile("cmdline")));
 
   Header header{kSignature, kVersion, streams, sizeof(Header), 0, static_cast<std::uint32_t>(::time(nullptr)),
                 0};
   file.WriteAt(0, &header, sizeof(header));
   file.WriteAt(sizeof(Header), g_dump.directory, streams * sizeof(DirectoryEntry));
-  const bool written = file.Ok();
+  return file.Ok();
+}
+
+// user_regs_struct in the order of the machine context's general registers.
+void FromTracedRegisters(const user_regs_struct& regs, ThreadRegisters& out) {
+  long long* r = out.general;
+  const auto s = [](unsigned long long value) { return static_cast<long long>(value); };
+  r[REG_R8] = s(regs.r8);
+  r[REG_R9] = s(regs.r9);
+  r[REG_R10] = s(regs.r10);
+  r[REG_R11] = s(regs.r11);
+  r[REG_R12] = s(regs.r12);
+  r[REG_R13] = s(regs.r13);
+  r[REG_R14] = s(regs.r14);
+  r[REG_R15] = s(regs.r15);
+  r[REG_RDI] = s(regs.rdi);
+  r[REG_RSI] = s(regs.rsi);
+  r[REG_RBP] = s(regs.rbp);
+  r[REG_RBX] = s(regs.rbx);
+  r[REG_RDX] = s(regs.rdx);
+  r[REG_RAX] = s(regs.rax);
+  r[REG_RCX] = s(regs.rcx);
+  r[REG_RSP] = s(regs.rsp);
+  r[REG_RIP] = s(regs.rip);
+  r[REG_EFL] = s(regs.eflags);
+  r[REG_CSGSFS] =
+      s((regs.cs & 0xffff) | (regs.gs & 0xffff) << 16 | (regs.fs & 0xffff) << 32 | (regs.ss & 0xffff) << 48);
+  out.captured = true;
+}
+
+// The thread ids of another process.
+std::size_t ListProcessThreads(pid_t process, std::uint32_t* ids, std::size_t capacity) {
+  char path[64];
+  std::snprintf(path, sizeof(path), "/proc/%d/task", static_cast<int>(process));
+  std::size_t count = 0;
+  if (DIR* folder = ::opendir(path)) {
+    while (const dirent* entry = ::readdir(folder)) {
+      if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+      if (count < capacity)
+        ids[count++] = static_cast<std::uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
+    }
+    ::closedir(folder);
+  }
+  return count;
+}
+
+}  // namespace
+
+bool PosixPlatform::WriteMinidump(const char* nativePath, const FatalFault& fault) {
+  const int fd = ::open(nativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const std::size_t threadCount = SnapshotThreads(fault, g_dump.threads, kMaxThreads);
+  const bool written = WriteDump(fd, 0, &fault, threadCount);
   return ::close(fd) == 0 && written;
+}
+
+bool PosixPlatform::WriteProcessMinidump(std::uint32_t processId, const char* nativePath) {
+  const pid_t process = static_cast<pid_t>(processId);
+  if (process <= 0 || process == ::getpid()) return FailWith(ERROR_INVALID_PARAMETER);
+  std::uint32_t ids[kMaxThreads];
+  const std::size_t listed = ListProcessThreads(process, ids, kMaxThreads);
+  if (listed == 0) return FailWith(ERROR_INVALID_PARAMETER);
+  // Every thread is stopped (attached without a signal the process would
+  // see) and its registers read; all of them are let go afterwards.
+  std::uint32_t attached[kMaxThreads];
+  std::size_t attachedCount = 0;
+  std::size_t threadCount = 0;
+  for (std::size_t i = 0; i < listed; ++i) {
+    const pid_t thread = static_cast<pid_t>(ids[i]);
+    if (::ptrace(PTRACE_SEIZE, thread, nullptr, nullptr) != 0) continue;
+    attached[attachedCount++] = ids[i];
+    if (::ptrace(PTRACE_INTERRUPT, thread, nullptr, nullptr) != 0) continue;
+    int status = 0;
+    if (::waitpid(thread, &status, __WALL) != thread) continue;
+    user_regs_struct regs{};
+    if (::ptrace(PTRACE_GETREGS, thread, nullptr, &regs) != 0) continue;
+    ThreadRegisters& registers = g_dump.threads[threadCount++];
+    registers = ThreadRegisters{};
+    registers.threadId = ids[i];
+    FromTracedRegisters(regs, registers);
+    user_fpregs_struct fpregs{};
+    static_assert(sizeof(fpregs) == sizeof(registers.fxsave));
+    if (::ptrace(PTRACE_GETFPREGS, thread, nullptr, &fpregs) == 0) {
+      std::memcpy(registers.fxsave, &fpregs, sizeof(registers.fxsave));
+      registers.hasFxsave = true;
+    }
+  }
+  bool written = false;
+  if (threadCount > 0) {
+    const int fd = ::open(nativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      written = WriteDump(fd, process, nullptr, threadCount);
+      written = ::close(fd) == 0 && written;
+    }
+  }
+  for (std::size_t i = 0; i < attachedCount; ++i) {
+    ::ptrace(PTRACE_DETACH, static_cast<pid_t>(attached[i]), nullptr, nullptr);
+  }
+  if (threadCount == 0) return FailWith(ERROR_ACCESS_DENIED);
+  return written || FailWith(ERROR_WRITE_FAULT);
 }
 
 }  // namespace OS

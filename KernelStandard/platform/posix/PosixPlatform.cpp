@@ -260,10 +260,11 @@ void OnInterruptSignal(int) {
   if (g_interruptHandler != nullptr) g_interruptHandler();
 }
 
-// The thread that is handling a fatal fault (0: none). A second fault on
-// that thread means the handler itself broke: the process ends at once.
-// A fault on another thread meanwhile waits, frozen, for the process end.
-std::atomic<pid_t> g_faultingThread{0};
+// Set while this thread runs the fatal-fault handler: a second fault on
+// the same thread means the handler itself broke, and the process ends at
+// once. Faults on other threads meanwhile enter the handler too; the
+// handler decides which of them goes on.
+thread_local bool t_inFaultHandler = false;
 constexpr int kBrokenHandlerExitCode = 255;
 
 FatalFault DescribeFault(int signalNumber, const siginfo_t* info, const void* context) {
@@ -280,26 +281,13 @@ FatalFault DescribeFault(int signalNumber, const siginfo_t* info, const void* co
 // Hands the fault to the registered handler; should that return, the signal
 // takes its default action (the process ends with the signal).
 void OnFatalSignal(int signalNumber, siginfo_t* info, void* context) {
-  const pid_t self = ::gettid();
-  pid_t expected = 0;
-  if (!g_faultingThread.compare_exchange_strong(expected, self)) {
-    if (expected == self) ::_exit(kBrokenHandlerExitCode);
-    for (;;) ::pause();  // another thread reports; it ends the process
-  }
+  if (t_inFaultHandler) ::_exit(kBrokenHandlerExitCode);
+  t_inFaultHandler = true;
+  EnterFaultHandler(static_cast<std::uint32_t>(::gettid()), context);
   const Platform::FatalSignalHandler handler = g_fatalSignalHandler;
   if (handler != nullptr) handler(DescribeFault(signalNumber, info, context));
   ::signal(signalNumber, SIG_DFL);
   ::raise(signalNumber);
-}
-
-// The handler runs on its own stack, so a stack overflow can still be
-// reported. sigaltstack is per thread: this covers the installing thread.
-bool UseAlternateSignalStack() {
-  static char stackMemory[64 * 1024];
-  stack_t stack{};
-  stack.ss_sp = stackMemory;
-  stack.ss_size = sizeof(stackMemory);
-  return ::sigaltstack(&stack, nullptr) == 0;
 }
 
 }  // namespace
@@ -357,7 +345,11 @@ bool PosixPlatform::DebuggerAttached() {
 
 bool PosixPlatform::InstallFatalSignalHandler(FatalSignalHandler handler) {
   g_fatalSignalHandler = handler;
-  if (!UseAlternateSignalStack()) return FailFromErrno();
+  // The handler runs on its own stack, so a stack overflow can still be
+  // reported; this covers the installing thread, the platform's threads
+  // get theirs as they start.
+  SetFaultStacksWanted();
+  if (!UseFaultStackOnThisThread()) return FailFromErrno();
   struct sigaction action {};
   action.sa_sigaction = OnFatalSignal;
   // SA_NODEFER: a fault inside the handler reaches it again and ends the
@@ -386,7 +378,10 @@ bool PosixPlatform::WriteCrashFile(const char* nativePath, const void* data, std
 int PosixPlatform::CreateCrashFile(const char* nativePath) {
   return ::open(nativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_SYNC, 0644);
 }
+  // A thread in the handler does not answer another thread's snapshot of
+  // the process (its fault context is used instead).
 
+  sigaddset(&action.sa_mask, ThreadSnapshotSignal());
 bool PosixPlatform::AppendCrashFile(int file, const void* data, std::size_t length) {
   return WriteAll(file, static_cast<const char*>(data), length);
 }

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <string>
 
+#include "KernelStandard/platform/posix/PosixCrash.h"
 #include "KernelStandard/platform/posix/PosixPlatform.h"
 
 namespace OS {
@@ -70,6 +71,7 @@ struct StartBlock {
 void* RunStartBlock(void* raw) {
   const StartBlock block = *static_cast<StartBlock*>(raw);
   delete static_cast<StartBlock*>(raw);
+  if (FaultStacksWanted()) Current().UseFaultStackOnThisThread();  // a fault here can still be reported
   block.entry(block.argument);
   return nullptr;
 }
