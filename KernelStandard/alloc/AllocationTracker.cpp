@@ -246,8 +246,13 @@ const char* SiteName(const OS::CodeSite& location) {
 
 }  // namespace
 
+bool AllocationTracker::Heard() const {
+  return m_callback != nullptr || OS::DebuggerTextWanted();
+}
+
 void AllocationTracker::ReportUnknownFree(void* block, void* const* frames, int count) {
   m_unknownFrees.fetch_add(1, std::memory_order_relaxed);
+  if (!Heard()) return;  // nobody listens: no symbol look-up
   if (count == 0) {
     Emit("Unknown location: Unknown memory block starting at %p freed.\n", block);
     return;
@@ -310,7 +315,9 @@ void AllocationTracker::ListRecords(bool runTime) {
 }
 
 void AllocationTracker::ReportLeaks() {
-  if (m_tables == nullptr) return;
+  // Without a listener the report (symbols of every leaked block) would only
+  // slow the exit down.
+  if (m_tables == nullptr || !Heard()) return;
   std::lock_guard<std::mutex> lock(m_lock);
   const std::uint32_t previous = m_owner.exchange(OS::CurrentThreadNumber());
   Emit("\n\n>>>>>>>>>> DEBUG ALLOCATION >>>>>>>>>>\n\n");

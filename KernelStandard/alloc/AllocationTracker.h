@@ -69,7 +69,8 @@ class AllocationTracker {
   void Free(void* block);
 
   // Writes the leak report (and the run-time listing when that map holds
-  // records). The process-wide tracker runs it once at exit.
+  // records). The process-wide tracker runs it once at exit. Skipped when
+  // neither a callback nor the debugger output takes the lines.
   void ReportLeaks();
 
   // From a fatal-signal handler: the faulting thread's call stack (at most
@@ -108,6 +109,7 @@ class AllocationTracker {
   enum class Origin : std::uint8_t { Heap, GuardBehind, GuardInFront };
   void* ObtainBlock(std::size_t size, std::size_t alignment, Origin& origin);
   void ReleaseBlock(void* block, std::size_t size, Origin origin);
+  bool Heard() const;  // a callback or the debugger output takes the lines
   void Emit(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void ReportUnknownFree(void* block, void* const* frames, int count);
   void ListRecords(bool runTime);

@@ -54,5 +54,7 @@ void DescribeCodeSite(const void* address, bool returnAddress, CodeSite& locatio
 // Text for an attached debugger: appended to the file named by
 // KORVEL_DEBUG_OUTPUT when that is set, else dropped. Never allocates.
 void WriteDebuggerText(const char* text, std::size_t length);
+// Whether debugger text goes anywhere (so costly text can be skipped).
+bool DebuggerTextWanted();
 
 }  // namespace OS
