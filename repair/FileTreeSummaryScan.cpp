@@ -65,6 +65,10 @@ bool FileTreeSummary::ScanOneFolder(const ScanFolder& folder, const std::set<std
   for (const OS::DirEntry& item : listing) {
     std::wstring fullPath = NolkUtil::JoinPath(listedPath, EightBitName(item.name));
     std::wstring relative = RelativeChild(folder.relative, item.name);
+    // A symbolic link is not part of a game installation; one planted there
+    // could lead the scan (and the writes after it) outside the folder or
+    // round in a loop. It is left out, so the server's copy replaces it.
+    if (item.isSymbolicLink) continue;
     if (item.isDirectory) {
       pending.push_back({std::move(fullPath), std::move(relative)});
     } else if (!IsExcluded(relative, exclusions)) {

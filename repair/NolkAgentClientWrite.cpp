@@ -23,6 +23,22 @@ void WaitWhileSet(const std::atomic<bool>& flag) {
   while (flag.load()) OS::Current().Sleep(kPollMs);
 }
 
+// A symbolic link planted in the installation must not carry a write
+// outside it: every link on the way from the installation folder to the
+// file, the file's own entry included, is removed (the link, never what it
+// names), so that the real folders and the file are made in its place.
+void RemovePlantedLinks(const std::wstring& rootFolder, const std::wstring& relativePath) {
+  const std::wstring path = NolkUtil::NormalizeSeparators(relativePath);
+  for (std::size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1)) {
+    const std::wstring entry = NolkUtil::JoinPath(rootFolder, path.substr(0, end));
+    if (OS::Current().IsSymbolicLink(entry)) {
+      LogPrintTo(LOG_STDOUT, "   warning: removing link %s\n", NolkUtil::ToNarrow(entry).c_str());
+      OS::Current().DeleteFile(entry);
+    }
+    if (end == std::wstring::npos) break;
+  }
+}
+
 // The plain length a compressed block stream claims, added up over its
 // block headers; false when the headers do not fit the bytes at hand.
 bool ClaimedPlainLength(const std::vector<std::uint8_t>& stream, std::uint64_t& plainLength) {
@@ -113,6 +129,7 @@ bool NolkAgentClientTask::WriteSegment(TransferSlot& slot) {
   if (slot.skipWrite) return true;
   const NolkUtil::SegmentKeyParts parts = NolkUtil::SplitSegmentKey(slot.name);
   const std::wstring fullPath = NolkUtil::JoinPath(m_rootFolder, parts.path);
+  RemovePlantedLinks(m_rootFolder, parts.path);
   const std::wstring parent = NolkUtil::NormalizeSeparators(fullPath);
   const std::size_t lastSeparator = parent.find_last_of(L'\\');
   if (lastSeparator != std::wstring::npos) NolkUtil::MakeDirectory(parent.substr(0, lastSeparator));

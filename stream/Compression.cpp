@@ -165,6 +165,11 @@ libdeflate_decompressor* ThreadDecompressor() {
   return decompressor.get();
 }
 
+NolkResult NoDecodeMemory() {
+  LogPrint("NolkUtil::DecompressData> Insufficient memory to allocate buffers");
+  return NOLKRESULT_NO_ROOM;
+}
+
 // Blocks are zlib streams (compress()), and the header states the plain
 // length, which is what libdeflate's whole-buffer decoder wants; it is
 // several times faster than inflate. The results are those uncompress()
@@ -172,10 +177,7 @@ libdeflate_decompressor* ThreadDecompressor() {
 // stated) is 9, a block that yields fewer bytes than stated is 8.
 NolkResult ExpandBlock(const BlockHeader& header, const std::uint8_t* packed, std::uint8_t* plain) {
   libdeflate_decompressor* decompressor = ThreadDecompressor();
-  if (decompressor == nullptr) {
-    LogPrint("NolkUtil::DecompressData> Insufficient memory to allocate buffers");
-    return NOLKRESULT_NO_ROOM;
-  }
+  if (decompressor == nullptr) return NoDecodeMemory();
   std::size_t produced = 0;
   const libdeflate_result result = libdeflate_zlib_decompress(decompressor, packed, header.packedLength,
                                                               plain, header.plainLength, &produced);
@@ -198,17 +200,29 @@ NolkResult DecompressBlock(NolkDataBuffer& destination, NolkDataBuffer& source) 
   NolkResult result = ReadBlockHeader(source, header);
   if (result == NOLKRESULT_OK) result = CheckBlockHeader(source, header);
   if (result != NOLKRESULT_OK) return result;
-  std::uint8_t* packed = DecodeBuffers().packed.Reserve(header.packedLength);
-  std::uint8_t* plain = DecodeBuffers().plain.Reserve(header.plainLength);
-  if (packed == nullptr || plain == nullptr) {
-    LogPrint("NolkUtil::DecompressData> Insufficient memory to allocate buffers");
-    return NOLKRESULT_NO_ROOM;
+  // Memory buffers are decoded from and into where their bytes lie; other
+  // variants go through the thread's reused blocks.
+  const std::uint8_t* packed = source.ReadInPlace(header.packedLength);
+  if (packed == nullptr) {
+    std::uint8_t* block = DecodeBuffers().packed.Reserve(header.packedLength);
+    if (block == nullptr) return NoDecodeMemory();
+    result = source.ReadData(block, header.packedLength);
+    if (result != NOLKRESULT_OK) {
+      LogPrint("NolkUtil::DecompressData> ReadData returned %d", result);
+      return result;
+    }
+    packed = block;
   }
-  result = source.ReadData(packed, header.packedLength);
-  if (result != NOLKRESULT_OK) {
-    LogPrint("NolkUtil::DecompressData> ReadData returned %d", result);
+  const std::uint64_t destinationStart = destination.GetPosition();
+  if (std::uint8_t* direct = destination.WriteInPlace(header.plainLength)) {
+    result = ExpandBlock(header, packed, direct);
+    // A block that fails leaves the destination's position where the block
+    // began, as when it is decoded through the thread's block.
+    if (result != NOLKRESULT_OK) destination.SetPosition(destinationStart);
     return result;
   }
+  std::uint8_t* plain = DecodeBuffers().plain.Reserve(header.plainLength);
+  if (plain == nullptr) return NoDecodeMemory();
   result = ExpandBlock(header, packed, plain);
   if (result != NOLKRESULT_OK) return result;
   return destination.WriteData(plain, header.plainLength);

@@ -30,6 +30,14 @@ class NolkDataBuffer {
   // Pushes buffered bytes out; only the file variant has any.
   virtual void Flush() {}
 
+  // Direct access for callers that can work on the bytes where they lie
+  // (the block decoder): the next `length` bytes at the position, after
+  // which the position is past them. Null, with nothing moved, when the
+  // variant has no such bytes in memory; the caller then reads or writes
+  // through a buffer of its own.
+  virtual const std::uint8_t* ReadInPlace(std::uint32_t /*length*/) { return nullptr; }
+  virtual std::uint8_t* WriteInPlace(std::uint32_t /*length*/) { return nullptr; }
+
   // A buffer stands for one stream (a file handle, an owned block): it is
   // not copied.
   NolkDataBuffer(const NolkDataBuffer&) = delete;

@@ -131,6 +131,20 @@ NolkResult NolkDataBufferMemoryStatic::WriteData(const void* data, std::uint32_t
   return count < length ? NOLKRESULT_NO_ROOM : NOLKRESULT_OK;
 }
 
+const std::uint8_t* NolkDataBufferMemoryStatic::ReadInPlace(std::uint32_t length) {
+  if (length > Remaining()) return nullptr;
+  const std::uint8_t* bytes = m_block + m_position;
+  m_position += length;
+  return bytes;
+}
+
+std::uint8_t* NolkDataBufferMemoryStatic::WriteInPlace(std::uint32_t length) {
+  if (length > Remaining()) return nullptr;
+  std::uint8_t* bytes = m_block + m_position;
+  m_position += length;
+  return bytes;
+}
+
 NolkResult NolkDataBufferMemoryStatic::ReadData(void* data, std::uint32_t length) {
   if (IsBadTransfer(data, length)) return NOLKRESULT_BAD_ARGUMENT;
   const std::uint32_t count = std::min(length, Remaining());

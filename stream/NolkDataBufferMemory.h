@@ -59,6 +59,8 @@ class NolkDataBufferMemoryStatic : public NolkDataBuffer {
   NolkResult SetPosition(std::uint64_t position) override;
   NolkResult WriteData(const void* data, std::uint32_t length) override;
   NolkResult ReadData(void* data, std::uint32_t length) override;
+  const std::uint8_t* ReadInPlace(std::uint32_t length) override;
+  std::uint8_t* WriteInPlace(std::uint32_t length) override;
 
   const std::uint8_t* Block() const { return m_block; }
   bool OwnsBlock() const { return m_ownedBlock != nullptr; }

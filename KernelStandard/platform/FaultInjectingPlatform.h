@@ -38,6 +38,7 @@ class FaultInjectingPlatform final : public Platform {
   std::string NativePath(const std::wstring& path) override;
   bool Stat(const std::wstring& path, FileInfo& info) override;
   bool Exists(const std::wstring& path) override;
+  bool IsSymbolicLink(const std::wstring& path) override { return m_inner.IsSymbolicLink(path); }
   bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) override;
   bool SetPermissions(const std::wstring& path, std::uint32_t permissions) override;
   bool CreateDirectory(const std::wstring& path) override;

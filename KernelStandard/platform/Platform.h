@@ -125,8 +125,9 @@ struct FileInfo {
 };
 
 struct DirEntry {
-  std::wstring name;  // bare entry name, never "." or ".."
-  bool isDirectory = false;
+  std::wstring name;            // bare entry name, never "." or ".."
+  bool isDirectory = false;     // a folder, or a link to one
+  bool isSymbolicLink = false;  // the entry itself is a symbolic link
 };
 
 // A child started with its standard output and standard error joined on one
@@ -181,6 +182,9 @@ class Platform {
   virtual std::string NativePath(const std::wstring& path) = 0;
   virtual bool Stat(const std::wstring& path, FileInfo& info) = 0;
   virtual bool Exists(const std::wstring& path) = 0;
+  // True when the entry itself is a symbolic link, whether or not what it
+  // names exists (Stat follows the link and fails on a dangling one).
+  virtual bool IsSymbolicLink(const std::wstring& path) = 0;
   virtual bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) = 0;
   // Sets the permission bits (FileInfo::permissions) of a file; a backend
   // without them keeps only the read-only flag (no write bit set).

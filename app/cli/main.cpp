@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "KernelStandard/KernelStartup.h"
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/platform/Platform.h"
 #include "app/cli/ConsoleInstallLocator.h"
@@ -129,6 +130,7 @@ int RunPatcher(const AppSwitches& switches, ConsoleInstallLocator& locator) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  KernelStartup();
   wxInitializer toolkit(argc, argv);
   if (!toolkit.IsOk() || !OS::Current().StartNetwork()) return kStartupFailed;
   delete wxMessageOutput::Set(new wxMessageOutputStderr);

@@ -22,32 +22,28 @@ constexpr int kRepairHalf = 600000;
 // Runs one animation thread and stops it on request or destruction.
 class AnimationThreadHandle final : public ProgressAnimation {
  public:
-  template <typename Thread>
-  static std::unique_ptr<ProgressAnimation> Start(Thread* thread) {
-    thread->m_running = 1;
+  static std::unique_ptr<ProgressAnimation> Start(AnimationThread* thread) {
     if (thread->Run() != wxTHREAD_NO_ERROR) {
       delete thread;
       return nullptr;
     }
-    return std::unique_ptr<ProgressAnimation>(new AnimationThreadHandle(thread, thread->m_running));
+    return std::unique_ptr<ProgressAnimation>(new AnimationThreadHandle(thread));
   }
 
   ~AnimationThreadHandle() override { Stop(); }
 
   void Stop() override {
     if (m_thread == nullptr) return;
-    m_running = 0;
+    m_thread->RequestStop();
     m_thread->Wait();
     delete m_thread;
     m_thread = nullptr;
   }
 
  private:
-  AnimationThreadHandle(wxThread* thread, std::atomic<unsigned char>& running)
-      : m_thread(thread), m_running(running) {}
+  explicit AnimationThreadHandle(AnimationThread* thread) : m_thread(thread) {}
 
-  wxThread* m_thread;
-  std::atomic<unsigned char>& m_running;  // lives in *m_thread
+  AnimationThread* m_thread;
 };
 
 std::unique_ptr<ProgressAnimation> StartAnimation(AnimationKind kind, int minutes) {
@@ -68,12 +64,16 @@ wxThread::ExitCode wxGuardedThread::Entry() {
   return 0;
 }
 
+bool AnimationThread::WaitStep() {
+  return !m_stop.Lock(kStepMs);
+}
+
 wxThread::ExitCode OADHackProgressThread::Body() {
   const int duration = std::clamp(m_minutes, 0, kMaxHackMinutes) * 60000;
   ShowProgressRange(2 * duration);
-  for (int elapsed = 0; elapsed < duration && m_running; elapsed += kStepMs) {
+  for (int elapsed = 0; elapsed < duration; elapsed += kStepMs) {
     ShowProgressValue(elapsed);
-    Sleep(kStepMs);
+    if (!WaitStep()) break;
   }
   ShowProgressValue(duration);
   return 0;
@@ -83,8 +83,7 @@ wxThread::ExitCode OADRepairProgressThread::Body() {
   ShowProgressRange(kRepairRange);
   ShowProgressValue(kRepairHalf);
   int elapsed = 0;
-  while (m_running) {
-    Sleep(kStepMs);
+  while (WaitStep()) {
     elapsed += kStepMs;
     ShowProgressValue(kRepairHalf + elapsed);
     if (elapsed >= kRepairHalf) break;

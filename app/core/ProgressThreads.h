@@ -4,7 +4,7 @@
 
 #include <wx/thread.h>
 
-#include <atomic>
+#include "KernelStandard/WEvent.h"
 
 namespace NolkPatch {
 
@@ -21,12 +21,26 @@ class wxGuardedThread : public wxThread {
   virtual ExitCode Body() = 0;
 };
 
+// A thread that moves the progress bar in 500 ms steps until it is told
+// to stop. It waits on an event between steps, so a stop takes effect at
+// once instead of after the current step.
+class AnimationThread : public wxGuardedThread {
+ public:
+  void RequestStop() { m_stop.Set(); }
+
+ protected:
+  // Waits one step; false when a stop was requested.
+  bool WaitStep();
+
+ private:
+  Vek::WEvent m_stop{true, false};
+};
+
 // While a patch archive is unpacked: fills the bar to half within the
 // expected minutes in 500 ms steps, then waits there.
-class OADHackProgressThread : public wxGuardedThread {
+class OADHackProgressThread : public AnimationThread {
  public:
   explicit OADHackProgressThread(int minutes) : m_minutes(minutes) {}
-  std::atomic<unsigned char> m_running{0};  // set to 1 by the creator before Run()
 
  protected:
   ExitCode Body() override;
@@ -37,10 +51,7 @@ class OADHackProgressThread : public wxGuardedThread {
 
 // While the asset database is rebuilt: from half to full over at most ten
 // minutes in 500 ms steps, then full.
-class OADRepairProgressThread : public wxGuardedThread {
- public:
-  std::atomic<unsigned char> m_running{0};  // set to 1 by the creator before Run()
-
+class OADRepairProgressThread : public AnimationThread {
  protected:
   ExitCode Body() override;
 };

@@ -137,6 +137,7 @@ class HookedPlatform : public OS::Platform {
   std::string NativePath(const std::wstring& p) override { return m_native.NativePath(p); }
   bool Stat(const std::wstring& p, OS::FileInfo& i) override { return m_native.Stat(p, i); }
   bool Exists(const std::wstring& p) override { return m_native.Exists(p); }
+  bool IsSymbolicLink(const std::wstring& p) override { return m_native.IsSymbolicLink(p); }
   bool SetReadOnlyFlag(const std::wstring& p, bool r) override { return m_native.SetReadOnlyFlag(p, r); }
   bool CreateDirectory(const std::wstring& p) override { return m_native.CreateDirectory(p); }
   bool RemoveDirectory(const std::wstring& p) override { return m_native.RemoveDirectory(p); }

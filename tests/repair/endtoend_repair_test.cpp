@@ -140,4 +140,34 @@ TEST_F(EndToEndRepairTest, RunKilledDuringTheTransferFetchesOnlyTheRestNextTime)
   EXPECT_EQ(TreeDifference(reference.Native(""), client.Native("")), "");
 }
 
+TEST_F(EndToEndRepairTest, LinksPlantedInTheInstallationAreReplacedAndWhatTheyNameIsUntouched) {
+  Installation outside;
+  ASSERT_TRUE(outside.Valid());
+  const Bytes victim = RandomBytes(5000, 30);
+  outside.Write("victim.dat", victim);
+  outside.Write("folder/inner.dat", victim);
+  reference.Write("bin/Launcher.exe", RandomBytes(4000, 31));
+  reference.Write("data/config.ini", RandomBytes(3000, 32));
+  reference.Write("maps/inner.dat", RandomBytes(2000, 33));
+  reference.Write("maps/region.map", RandomBytes(1000, 34));
+
+  client.Write("bin/Launcher.exe", reference.Read("bin/Launcher.exe"));
+  std::filesystem::create_directories(client.Native("data"));
+  std::filesystem::create_symlink(outside.Native("victim.dat"), client.Native("data/config.ini"));
+  std::filesystem::create_directory_symlink(outside.Native("folder"), client.Native("maps"));
+  std::filesystem::create_directory_symlink(client.Native(""), client.Native("loop"));
+
+  ServerProcess server(Root(reference));
+  ASSERT_TRUE(server.Running()) << server.Log();
+  std::string output;
+  ASSERT_EQ(RunRepair(Root(client), server.Port(), output), 0) << output << server.Log();
+  EXPECT_NE(output.find("Patching completed."), std::string::npos) << output;
+  EXPECT_EQ(outside.Read("victim.dat"), victim);
+  EXPECT_EQ(outside.Read("folder/inner.dat"), victim);
+  EXPECT_FALSE(std::filesystem::exists(outside.Native("folder/region.map")));
+  EXPECT_FALSE(std::filesystem::is_symlink(client.Native("data/config.ini")));
+  EXPECT_FALSE(std::filesystem::is_symlink(client.Native("maps")));
+  EXPECT_EQ(TreeDifference(reference.Native(""), client.Native("")), "") << output;
+}
+
 }  // namespace

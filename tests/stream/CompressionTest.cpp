@@ -202,6 +202,39 @@ TEST(DecompressDataTest, FailingReadOrWriteIsPassedOn) {
   EXPECT_EQ(DecompressData(small, intact), NOLKRESULT_NO_ROOM);
 }
 
+// Memory buffers are decoded where their bytes lie; the results must be
+// those of the buffered path, and a damaged block must not move the
+// destination past what was decoded before it.
+TEST(DecompressDataTest, InPlaceDecodeBetweenMemoryBlocksMatchesTheBufferedPath) {
+  Bytes first = PatternBytes(5000), second = PatternBytes(7000, 2);
+  Bytes stream = Header(2, 0, 0);
+  stream.resize(4);
+  for (const Bytes* plain : {&first, &second}) {
+    const Bytes one = HandMadeStream(*plain, static_cast<std::uint32_t>(plain->size()));
+    stream.insert(stream.end(), one.begin() + 4, one.end());
+  }
+  Bytes expected = first;
+  expected.insert(expected.end(), second.begin(), second.end());
+
+  Bytes output(expected.size() + 10, 0xEE);
+  NolkDataBufferMemoryStatic source(stream.data(), static_cast<std::uint32_t>(stream.size()));
+  NolkDataBufferMemoryStatic destination(output.data(), static_cast<std::uint32_t>(output.size()));
+  ASSERT_EQ(DecompressData(destination, source), NOLKRESULT_OK);
+  EXPECT_EQ(destination.GetPosition(), expected.size());
+  EXPECT_EQ(source.GetPosition(), stream.size());
+  EXPECT_EQ(Bytes(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);
+  EXPECT_EQ(output.back(), 0xEE);
+
+  Bytes damaged = stream;
+  damaged[damaged.size() - 3] ^= 0x40;  // the second block's Adler-32
+  NolkDataBufferMemoryStatic damagedSource(damaged.data(), static_cast<std::uint32_t>(damaged.size()));
+  NolkDataBufferMemoryStatic target(output.data(), static_cast<std::uint32_t>(output.size()));
+  LogCapture log;
+  EXPECT_EQ(DecompressData(target, damagedSource), NOLKRESULT_NO_ROOM);
+  EXPECT_EQ(target.GetPosition(), first.size());
+  EXPECT_TRUE(log.HasLine(L"NolkUtil::DecompressData> err -3"));
+}
+
 TEST(DecompressDataTest, RandomGarbageFailsCleanly) {
   std::mt19937 random(1234);
   LogCapture quiet;

@@ -111,12 +111,17 @@ bool LessIgnoringCase(const DirEntry& a, const DirEntry& b) {
                                       [&](wchar_t x, wchar_t y) { return lower(x) < lower(y); });
 }
 
-bool EntryIsDirectory(const std::string& folder, const dirent& entry) {
-  if (entry.d_type == DT_DIR) return true;
-  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
-  struct stat info;
+// Fills in what the listing entry is; the file system's entry type answers
+// without a status call except for links and file systems that leave it out.
+DirEntry ListedEntry(const std::string& folder, const dirent& entry) {
+  DirEntry listed{FromUtf8(entry.d_name), entry.d_type == DT_DIR, entry.d_type == DT_LNK};
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return listed;
   const std::string full = folder + "/" + entry.d_name;
-  return ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  struct stat info;
+  if (entry.d_type == DT_UNKNOWN && ::lstat(full.c_str(), &info) == 0)
+    listed.isSymbolicLink = S_ISLNK(info.st_mode);
+  listed.isDirectory = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return listed;
 }
 
 }  // namespace
@@ -130,17 +135,30 @@ std::string PosixPlatform::NativePath(const std::wstring& path) {
   return PosixPaths::ResolveCase(PosixPaths::ToNativeText(path));
 }
 
+// The exact name is tried first: one lstat answers for an existing file
+// that is not a link, which is what a scan of an installation meets. Only a
+// missing name pays for the case-insensitive lookup.
 bool PosixPlatform::Stat(const std::wstring& path, FileInfo& info) {
-  struct stat native;
-  if (::stat(NativePath(path).c_str(), &native) != 0) return FailFromErrno();
-  info.isDirectory = S_ISDIR(native.st_mode);
-  info.readOnly = HasReadOnlyFlag(native);
-  info.size = static_cast<std::uint64_t>(native.st_size);
-  info.modifiedTime = static_cast<std::int64_t>(native.st_mtime);
-  info.permissions = static_cast<std::uint32_t>(native.st_mode & 07777);
-  struct stat link;
-  info.isSymbolicLink = ::lstat(NativePath(path).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  std::string native = PosixPaths::ToNativeText(path);
+  struct stat entry;
+  if (::lstat(native.c_str(), &entry) != 0) {
+    native = PosixPaths::ResolveCase(native);
+    if (::lstat(native.c_str(), &entry) != 0) return FailFromErrno();
+  }
+  info.isSymbolicLink = S_ISLNK(entry.st_mode);
+  struct stat target = entry;
+  if (info.isSymbolicLink && ::stat(native.c_str(), &target) != 0) return FailFromErrno();
+  info.isDirectory = S_ISDIR(target.st_mode);
+  info.readOnly = HasReadOnlyFlag(target);
+  info.size = static_cast<std::uint64_t>(target.st_size);
+  info.modifiedTime = static_cast<std::int64_t>(target.st_mtime);
+  info.permissions = static_cast<std::uint32_t>(target.st_mode & 07777);
   return true;
+}
+
+bool PosixPlatform::IsSymbolicLink(const std::wstring& path) {
+  struct stat entry;
+  return ::lstat(NativePath(path).c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
 }
 
 bool PosixPlatform::Exists(const std::wstring& path) {
@@ -170,6 +188,11 @@ bool PosixPlatform::RemoveDirectory(const std::wstring& path) {
 
 bool PosixPlatform::DeleteFile(const std::wstring& path) {
   const std::string native = NativePath(path);
+  // A link goes on its own, whatever it names; what it names stays.
+  struct stat entry;
+  if (::lstat(native.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+    return ::unlink(native.c_str()) == 0 || FailFromErrno();
+  }
   if (IsDirectoryPath(native)) return FailWith(ERROR_ACCESS_DENIED);
   if (IsReadOnlyEntry(native)) return FailWith(ERROR_ACCESS_DENIED);
   return ::unlink(native.c_str()) == 0 || FailFromErrno();
@@ -213,7 +236,7 @@ bool PosixPlatform::ListDirectory(const std::wstring& path, std::vector<DirEntry
   entries.clear();
   while (const dirent* entry = ::readdir(listing)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    entries.push_back({FromUtf8(entry->d_name), EntryIsDirectory(folder, *entry)});
+    entries.push_back(ListedEntry(folder, *entry));
   }
   ::closedir(listing);
   std::sort(entries.begin(), entries.end(), LessIgnoringCase);

@@ -12,6 +12,7 @@ class PosixPlatform final : public Platform {
  public:
   std::string NativePath(const std::wstring& path) override;
   bool Stat(const std::wstring& path, FileInfo& info) override;
+  bool IsSymbolicLink(const std::wstring& path) override;
   bool Exists(const std::wstring& path) override;
   bool SetReadOnlyFlag(const std::wstring& path, bool readOnly) override;
   bool SetPermissions(const std::wstring& path, std::uint32_t permissions) override;
