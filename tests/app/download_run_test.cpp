@@ -4,54 +4,20 @@
 
 #include <filesystem>
 
-#include "net/inet_test_servers.h"
-#include "standalone_test_support.h"
+#include "download_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using download_test::kAborted;
+using download_test::kCompleted;
 using standalone_test::Quoted;
 using standalone_test::RunResult;
-using standalone_test::RunShell;
-using standalone_test::StandaloneRunTest;
 using standalone_test::TakeTree;
 
-constexpr char kCompleted[] = "Patching completed.";
-constexpr char kAborted[] = "Patching aborted.";
-
-class DownloadRun : public StandaloneRunTest {
+class DownloadRun : public download_test::DownloadRunTest {
  protected:
-  void SetUp() override {
-    InetTest::PrepareClientEnvironment();
-    MakeTree("100", {{"data/a.dat", std::string(40000, 'a')}, {"data/gone.dat", "removed by 200"}});
-    MakeTree("200", {{"data/a.dat", std::string(40000, 'a') + "200"}, {"data/b.dat", "new in 200"}});
-    MakeTree("300", {{"data/a.dat", std::string(40000, 'a') + "300"},
-                     {"data/b.dat", "new in 200"},
-                     {"data/c.dat", InetTest::PatternBytes(300000)}});
-    fs::create_directories(TreePath("200") / "data");
-    fs::create_directories(Served());
-    MakeArchive("100", "200");
-    MakeArchive("200", "300");
-    InstallCopyOf("100");
-    RegisterInstall();
-  }
-
-  fs::path Served() const { return m_folder / "served" / "ombrix"; }
-  void MakeArchive(const std::string& source, const std::string& target) {
-    const std::string make = Quoted(std::string(KORVEL_MAKE_PATCH)) + " --old " + Quoted(TreePath(source)) +
-                             " --new " + Quoted(TreePath(target)) + " --out " +
-                             Quoted(Served() / (source + "_to_" + target + ".zip"));
-    ASSERT_EQ(RunShell(make), 0) << make;
-  }
-  static std::string Record(const std::string& source, const std::string& target,
-                            const std::string& dataUrl) {
-    return "source-version: " + source + "\ntarget-version: " + target +
-           "\npatch-exe-url: http://unused/p.exe\npatch-data-url: " + dataUrl + "\n\n";
-  }
-  RunResult RunDownload(const std::string& serverArguments, const std::string& finalVersion = "300") {
-    return Run(KORVEL_PATCHER_CLI, {"KORVEL_RETRY_PAUSE_MS=10"},
-               serverArguments + " --final " + finalVersion + " 100 " + Quoted(Install()));
-  }
+  void SetUp() override { SetUpTrees(); }
 };
 
 TEST_F(DownloadRun, HttpChainWithRelativeAndAbsoluteUrlsReachesTheFinalTree) {

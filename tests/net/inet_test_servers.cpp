@@ -251,11 +251,13 @@ bool NginxServer::Start(const std::string& root, const std::string& cert, const 
     WriteFile(d + "/nginx.conf",
               "daemon off;\nmaster_process off;\npid " + d + "/nginx.pid;\nerror_log " + d +
                   "/error.log;\nevents { worker_connections 64; }\nhttp {\n access_log " + d +
-                  "/access.log;\n client_body_temp_path " + d + "/body;\n proxy_temp_path " + d +
+                  "/access.log;\n log_format ranges escape=none '$request $status $body_bytes_sent "
+                  "range=$http_range if-range=$http_if_range';\n access_log " +
+                  d + "/ranges.log ranges;\n client_body_temp_path " + d + "/body;\n proxy_temp_path " + d +
                   "/proxy;\n fastcgi_temp_path " + d + "/fcgi;\n uwsgi_temp_path " + d +
                   "/uwsgi;\n scgi_temp_path " + d +
                   "/scgi;\n types { text/plain txt; application/zip zip; }\n server {\n listen 127.0.0.1:" +
-                  std::to_string(m_port) + tls + " root " + root + ";\n }\n}\n");
+                  std::to_string(m_port) + tls + " root " + root + ";\n " + m_directives + "\n }\n}\n");
     if (!m_process.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"},
                          d + "/stdout.log"))
       return false;
@@ -277,6 +279,10 @@ std::string NginxServer::BaseUrl() const {
 
 std::string NginxServer::AccessLog() const {
   return ReadFile(m_folder / "access.log");
+}
+
+std::string NginxServer::RangeLog() const {
+  return ReadFile(m_folder / "ranges.log");
 }
 
 bool FtpServer::Start(const std::string& root) {

@@ -64,15 +64,23 @@ class NginxServer {
   bool Start(const std::string& root, const std::string& cert = std::string(),
              const std::string& key = std::string());
   void Stop() { m_process.Stop(); }
+  // Directives added to the server block by the next Start, e.g.
+  // "limit_rate 2m;" for a download slow enough to watch.
+  void SetServerDirectives(const std::string& directives) { m_directives = directives; }
   int Port() const { return m_port; }
   std::string BaseUrl() const;
   std::string AccessLog() const;
+  // One line per request: "<request line> <status> <body bytes sent>
+  // range=<Range header> if-range=<If-Range header>". nginx writes a
+  // request's line after its answer; stop the server before reading it.
+  std::string RangeLog() const;
 
  private:
   TempFolder m_folder;
   ChildProcess m_process;
   int m_port = 0;
   bool m_tls = false;
+  std::string m_directives;
 };
 
 class FtpServer {
