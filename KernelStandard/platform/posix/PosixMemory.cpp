@@ -85,22 +85,30 @@ void Learn(std::uintptr_t address, std::uint64_t units) {
   }
 }
 
-// The highest address of the calling thread's stack (0: unknown).
-std::uintptr_t StackTop() {
-  static thread_local std::uintptr_t top = 1;
-  if (top == 1) {
-    top = 0;
+// The calling thread's stack: its lowest and highest address (both 0 when
+// unknown).
+struct StackBounds {
+  std::uintptr_t lowest = 0;
+  std::uintptr_t top = 0;
+};
+
+const StackBounds& ThreadStack() {
+  static thread_local StackBounds bounds;
+  static thread_local bool known = false;
+  if (!known) {
+    known = true;
     pthread_attr_t attributes;
     if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
       void* lowest = nullptr;
       std::size_t size = 0;
       if (pthread_attr_getstack(&attributes, &lowest, &size) == 0) {
-        top = reinterpret_cast<std::uintptr_t>(lowest) + size;
+        bounds.lowest = reinterpret_cast<std::uintptr_t>(lowest);
+        bounds.top = bounds.lowest + size;
       }
       pthread_attr_destroy(&attributes);
     }
   }
-  return top;
+  return bounds;
 }
 
 // --- The unwinder's walk ------------------------------------------------------
@@ -285,9 +293,11 @@ std::uint32_t CurrentThreadNumber() {
 // Not inlined, and with a frame pointer (__builtin_frame_address), so that
 // its own CFA is known: the learned sizes start from it.
 __attribute__((noinline)) int WalkCallStack(void** frames, int capacity, int skip) {
-  const std::uintptr_t top = StackTop();
-  if (top != 0) {
-    std::uintptr_t cfa = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 16;
+  const StackBounds& stack = ThreadStack();
+  std::uintptr_t cfa = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 16;
+  // Only on the thread's own stack (not on a signal stack, say).
+  if (cfa > stack.lowest && cfa < stack.top) {
+    const std::uintptr_t top = stack.top;
     std::uintptr_t ip = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
     int count = 0;
     int toSkip = skip;
