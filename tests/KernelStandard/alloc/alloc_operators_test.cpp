@@ -112,8 +112,8 @@ struct ProbeRun {
   bool Has(const std::string& text) const { return debugOutput.find(text) != std::string::npos; }
 };
 
-ProbeRun RunProbe(const std::string& mode, std::optional<std::string> guard = std::nullopt,
-                  std::optional<std::string> tracking = std::nullopt) {
+ProbeRun RunProgram(const std::vector<std::string>& argv, std::optional<std::string> guard = std::nullopt,
+                    std::optional<std::string> tracking = std::nullopt) {
   TempFolder folder;
   ScopedVariable debugFile("KORVEL_DEBUG_OUTPUT", folder.Native("debugger.txt"));
   ScopedVariable guardMode("KORVEL_ALLOC_GUARD", guard);
@@ -121,7 +121,7 @@ ProbeRun RunProbe(const std::string& mode, std::optional<std::string> guard = st
   ProbeRun run;
   OS::Platform& platform = OS::Current();
   OS::SpawnedProcess child;
-  if (!platform.SpawnWithPipe({KORVEL_ALLOC_PROBE, mode}, child)) return run;
+  if (!platform.SpawnWithPipe(argv, child)) return run;
   char buffer[4096];
   long got = 0;
   while ((got = platform.ReadPipe(child.outputFd, buffer, sizeof buffer)) > 0) run.output.append(buffer, got);
@@ -131,6 +131,11 @@ ProbeRun RunProbe(const std::string& mode, std::optional<std::string> guard = st
   const std::size_t site = run.output.find("site ");
   if (site != std::string::npos) run.site = std::atoi(run.output.c_str() + site + 5);
   return run;
+}
+
+ProbeRun RunProbe(const std::string& mode, std::optional<std::string> guard = std::nullopt,
+                  std::optional<std::string> tracking = std::nullopt) {
+  return RunProgram({KORVEL_ALLOC_PROBE, mode}, guard, tracking);
 }
 
 TEST(AllocationTrackerProgramTest, LeaksAreReportedAtExitGroupedBySite) {
@@ -183,6 +188,12 @@ TEST(AllocationTrackerProgramTest, GuardPagesStopAnOverrunWithTheCallStack) {
   // lands in the heap block's slack).
   const ProbeRun unguarded = RunProbe("overrun", std::nullopt);
   EXPECT_EQ(unguarded.exitCode, 0) << unguarded.output;
+}
+
+TEST(AllocationTrackerProgramTest, TheConsolePatcherReportsAtExit) {
+  const ProbeRun run = RunProgram({KORVEL_PATCHER_CLI, "--help"});
+  EXPECT_TRUE(run.Has("\n\n>>>>>>>>>> DEBUG ALLOCATION >>>>>>>>>>\n\n")) << run.output << run.debugOutput;
+  EXPECT_TRUE(run.Has("\n\nA total of ")) << run.debugOutput;
 }
 
 }  // namespace
