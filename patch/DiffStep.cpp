@@ -16,7 +16,6 @@
 #include "patch/EngineFileOps.h"
 #include "patch/EnginePaths.h"
 #include "patch/PatchEngineCallbacks.h"
-#include "patch/PrecomputedDigest.h"
 
 namespace NolkPatch {
 namespace {
@@ -232,7 +231,7 @@ struct RunningEntry {
 
 // Two entries touch the same files when one's target begins with the
 // other's: the tool writes its target, a temporary name beside it and reads
-// the backup, all of which begin with the target (HashableWhileRebuilding).
+// the backup, all of which begin with the target.
 bool Overlaps(const std::wstring& first, const std::wstring& second) {
   return first.starts_with(second) || second.starts_with(first);
 }
