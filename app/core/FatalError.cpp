@@ -41,6 +41,10 @@ std::string CrashDumpFileName(const std::tm& localTime) {
 }
 
 bool InstallFatalErrorHandling(MessageBoxFunction messageBox) {
+  // The kernel's handlers first: the exit trap, the terminate path, the
+  // console control events and the unhandled-fault dump, which stays the
+  // fault handler under a debugger.
+  Vek::InstallCrashHandlers(1);
   if (OS::Current().DebuggerAttached()) return false;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -53,6 +57,7 @@ bool InstallFatalErrorHandling(MessageBoxFunction messageBox) {
 }
 
 void DisarmFatalErrorHandling() {
+  Vek::DisarmExitTrap();  // a planned exit leaves no dump
   OS::Current().RestoreFatalSignalDefaults();
   g_messageBox = nullptr;
 }
@@ -60,8 +65,11 @@ void DisarmFatalErrorHandling() {
 void HandleFatalFault(const OS::FatalFault& fault) {
   // A fault in a worker thread also leaves the exception report and starts
   // the crash-report program, as the kernel's thread guard does.
-  if (fault.context != nullptr && fault.threadId != OS::Current().ProcessId())
-    Vek::WriteExceptionReport(fault);
+  Vek::EnterCrashPath();
+  if (fault.context != nullptr && fault.threadId != OS::Current().ProcessId() &&
+      Vek::WriteExceptionReport(fault) == 1) {
+    Vek::HandOverIfAnotherThreadFaulted();
+  }
   if (!g_dumpWritten.exchange(true) && g_dumpName[0] != '\0') OS::Current().WriteMinidump(g_dumpName, fault);
   ShowFatalMessage();
   OS::Current().ExitImmediately(kFatalExitCode);

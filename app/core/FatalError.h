@@ -20,13 +20,16 @@ namespace NolkPatch {
 // "patcher-v35673-YYYY.MM.DD-hh.mm.ss.dmp" for the given local time.
 std::string CrashDumpFileName(const std::tm& localTime);
 
-// Unless a debugger is attached: fixes the crash dump name from the current
+// Installs the kernel's crash handlers (Vek::InstallCrashHandlers: from now
+// on an unplanned exit leaves a dump), then, unless a debugger is
+// attached: fixes the crash dump name from the current
 // local time (relative to the current folder at the moment of the fault)
 // and installs handlers for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT on
 // an alternate stack. The message box function is called from the handler.
 // Returns whether the handling was turned on.
 bool InstallFatalErrorHandling(MessageBoxFunction messageBox);
-// Restores the default signal handling (the program's exit).
+// The planned exit: disarms the exit trap and restores the default signal
+// handling. Every exit path of a program calls it.
 void DisarmFatalErrorHandling();
 
 // The fatal-fault path itself: writes the dump (once per process), shows

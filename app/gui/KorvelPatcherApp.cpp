@@ -11,6 +11,7 @@
 #include "app/core/Rights.h"
 #include "app/core/StandardRunDrivers.h"
 #include "app/core/StartupSteps.h"
+#include "app/gui/FatalErrorDialog.h"
 #include "app/gui/PatchMainFrame.h"
 #include "app/gui/StartMode.h"
 #include "patch/PatchEngineCallbacks.h"
@@ -34,15 +35,6 @@ std::vector<wxString> ArgumentsOf(const wxCmdLineArgsArray& argv, int argc) {
   return arguments;
 }
 
-// Ctrl-C in a terminal that started the window ends the program at once,
-// as it always has; the tools it runs are in process groups of their own,
-// so they are interrupted here rather than left working on the
-// installation. The window's own Cancel is the orderly way out.
-void EndAtOnceOnInterrupt() {
-  OS::InterruptChildProcesses();
-  OS::Current().ExitImmediately(128 + SIGINT);
-}
-
 void ConnectReporting(MainFrame& frame) {
   SetLogSink(PostPatchMessage);
   SetPatchEngineCallbacks(frame.EngineCallbacks());
@@ -54,8 +46,11 @@ bool KorvelPatcherApp::OnInit() {
   // 1-3: sockets, fault handling and the worker's collaborators. The fault
   // handling also fixes the crash dump name; under a debugger it stays off.
   if (!OS::Current().StartNetwork()) return false;
+  // Ctrl-C, a closed terminal or a terminate request end the window
+  // program quietly through the crash handlers' console control handler,
+  // which also interrupts the tools it runs.
   InstallFatalErrorHandling(ShowFatalBox);
-  OS::Current().InstallInterruptHandler(EndAtOnceOnInterrupt);
+  InstallFatalErrorDialog();
   InstallProgressAnimationFactory();
   InstallStandardRunDrivers();
   // 5-6: the command line.
@@ -68,7 +63,10 @@ bool KorvelPatcherApp::OnInit() {
   m_programPath = OS::Current().ExecutablePath();
   OS::Current().SetCurrentDirectory(FolderOf(m_programPath));
   // 9: write access, or an elevated instance takes over.
-  if (!HasRightsOrRelaunched(m_programPath, m_switches, ShowOwnerlessBox)) return false;
+  if (!HasRightsOrRelaunched(m_programPath, m_switches, ShowOwnerlessBox)) {
+    DisarmFatalErrorHandling();  // no OnExit follows, but this exit is planned
+    return false;
+  }
   // 10-13: the window.
   auto* frame = new PatchMainFrame(this, m_programPath);
   frame->Show();
