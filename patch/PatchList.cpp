@@ -8,6 +8,7 @@
 #include "net/InternetClient.h"
 #include "patch/PatchSettings.h"
 #include "patch/signing/ListSignature.h"
+#include "patch/signing/Sha256.h"
 #include "stream/NolkDataBufferFile.h"
 #include "stream/NolkDataBufferMemory.h"
 
@@ -105,17 +106,25 @@ bool AcceptRecord(const Record& record, const std::wstring& serverAddress, Patch
 }
 
 // A buffer that passes everything to the archive file and counts what
-// arrives for the progress display.
+// arrives for the progress display; with a digest, the bytes are also
+// hashed as they pass (for the signed list's checksum).
 class CountingDestination final : public NolkDataBuffer {
  public:
-  CountingDestination(NolkDataBuffer& target, DownloadProgress& progress)
-      : m_target(target), m_progress(progress) {}
+  CountingDestination(NolkDataBuffer& target, DownloadProgress& progress, NolkSign::WrittenFileDigest* digest)
+      : m_target(target), m_progress(progress), m_digest(digest) {}
   std::uint64_t GetSize() const override { return m_target.GetSize(); }
-  NolkResult SetSize(std::uint64_t length) override { return Told(m_target.SetSize(length)); }
+  NolkResult SetSize(std::uint64_t length) override {
+    const NolkResult result = m_target.SetSize(length);
+    if (m_digest != nullptr && result == NOLKRESULT_OK) m_digest->Resized(length);
+    return Told(result);
+  }
   std::uint64_t GetPosition() const override { return m_target.GetPosition(); }
   NolkResult SetPosition(std::uint64_t position) override { return Told(m_target.SetPosition(position)); }
   NolkResult WriteData(const void* data, std::uint32_t length) override {
-    return Told(m_target.WriteData(data, length));
+    const std::uint64_t position = m_target.GetPosition();
+    const NolkResult result = m_target.WriteData(data, length);
+    if (m_digest != nullptr && result == NOLKRESULT_OK) m_digest->Written(position, data, length);
+    return Told(result);
   }
   NolkResult ReadData(void* data, std::uint32_t length) override { return m_target.ReadData(data, length); }
   void Flush() override { m_target.Flush(); }
@@ -129,6 +138,7 @@ class CountingDestination final : public NolkDataBuffer {
   }
   NolkDataBuffer& m_target;
   DownloadProgress& m_progress;
+  NolkSign::WrittenFileDigest* m_digest;
 };
 
 std::wstring ValidatorPath(const std::wstring& archivePath) {
@@ -302,7 +312,10 @@ bool PartialFileBelongs(const ResumeRecord& kept, const std::string& url, bool h
 bool PrepareArchiveFile(NolkDataBufferFile& file, const std::wstring& path, bool belongs) {
   if (!belongs) {
     DropRecord(path);
-    if (file.SetSize(0) != NOLKRESULT_OK) return false;
+    // Only a file with bytes is cut: a file cut to nothing and written
+    // again is pushed to the disk on close by some file systems (ext4's
+    // replace-by-truncate guard), a long wait after a large download.
+    if (file.GetSize() > 0 && file.SetSize(0) != NOLKRESULT_OK) return false;
   }
   return file.SetPosition(file.GetSize()) == NOLKRESULT_OK;
 }
@@ -324,6 +337,9 @@ bool OnlinePatchList::DownloadPatch(const std::wstring& url, const std::wstring&
   ResumeRecord record{narrowUrl, belongs && http ? kept.resume : NolkUtil::HttpResumePoint(),
                       expected > 0 ? std::to_string(expected) : std::string()};
   NolkResult result = NOLKRESULT_FILE_ERROR;
+  m_downloadedDigest.reset();
+  std::optional<NolkSign::WrittenFileDigest> digest;
+  if (VerifiesSignatures()) digest.emplace();
   if (PrepareArchiveFile(file, path, belongs)) {
     // FTP: the record goes first, so the bytes that follow can be taken up
     // by the next run even if this one is killed. HTTP: each response's
@@ -339,7 +355,7 @@ bool OnlinePatchList::DownloadPatch(const std::wstring& url, const std::wstring&
         DropRecord(path);
       }
     };
-    CountingDestination counted(file, m_progress);
+    CountingDestination counted(file, m_progress, digest ? &*digest : nullptr);
     SetCurrentDownloadTarget(&file);
     result = NolkUtil::DownloadURL(narrowUrl, counted, 0, callback, resume);
     file.Flush();
@@ -349,6 +365,7 @@ bool OnlinePatchList::DownloadPatch(const std::wstring& url, const std::wstring&
   }
   if (result == NOLKRESULT_OK) {
     DropRecord(path);
+    if (digest) m_downloadedDigest = digest->Finish(file.GetSize());
     m_progress.finished = true;
     return true;
   }

@@ -24,11 +24,13 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "net/DownloadURLCallback.h"
 #include "patch/signing/PublisherKeys.h"
+#include "patch/signing/Sha256.h"
 #include "stream/NolkDataBuffer.h"
 
 namespace NolkPatch {
@@ -91,6 +93,12 @@ class OnlinePatchList {
   // ("<path>.validator"); FTP goes on from the file's length (REST).
   bool DownloadPatch(const std::wstring& url, const std::wstring& path, DownloadURLCallback* callback);
 
+  // With keys: the SHA-256 of the archive file the last successful
+  // DownloadPatch wrote, taken as its bytes arrived; empty when they did not
+  // arrive in order from the first (a resumed download), so the caller
+  // hashes the file itself.
+  const std::optional<NolkSign::Sha256Digest>& DownloadedDigest() const { return m_downloadedDigest; }
+
   const std::wstring& CurrentServer() const { return m_currentServer; }
   const PatchMap& Patches() const { return m_patches; }
   const DownloadProgress& Progress() const { return m_progress; }
@@ -104,6 +112,7 @@ class OnlinePatchList {
   bool TrustList(const std::wstring& server, const std::string& list);
 
   NolkSign::PublisherKeySet m_keys;
+  std::optional<NolkSign::Sha256Digest> m_downloadedDigest;
   PatchMap m_patches;
   std::wstring m_currentServer;
   DownloadProgress m_progress;

@@ -60,10 +60,14 @@ void RemoveArchive(const std::wstring& archivePath) {
 
 // A signed list names the SHA-256 of every archive; an archive that does
 // not match (changed on the way, or another archive put in its place) is
-// never unpacked.
-bool ArchiveMatchesList(const std::wstring& archivePath, const PatchListEntry& entry) {
+// never unpacked. The digest was mostly taken while the archive arrived;
+// a resumed download is read again.
+bool ArchiveMatchesList(const std::wstring& archivePath, const PatchListEntry& entry,
+                        const OnlinePatchList& list) {
   NolkSign::Sha256Digest digest{};
-  if (!NolkSign::Sha256OfFile(archivePath, digest)) {
+  if (list.DownloadedDigest()) {
+    digest = *list.DownloadedDigest();
+  } else if (!NolkSign::Sha256OfFile(archivePath, digest)) {
     Report(kLevelError, kTextDownloadFailed);
     return false;
   }
@@ -88,7 +92,7 @@ bool DownloadAndApply(const PatchListEntry& entry, DownloadURLCallback* callback
     Report(kLevelError, kTextDownloadFailed);
     return false;
   }
-  if (list.VerifiesSignatures() && !ArchiveMatchesList(archivePath, entry)) {
+  if (list.VerifiesSignatures() && !ArchiveMatchesList(archivePath, entry, list)) {
     RemoveArchive(archivePath);
     return false;
   }

@@ -34,6 +34,37 @@ Sha256Digest Sha256::Finish() {
   return digest;
 }
 
+void WrittenFileDigest::Restart() {
+  m_hash = std::make_unique<Sha256>();
+  m_next = 0;
+  m_known = true;
+}
+
+void WrittenFileDigest::Written(std::uint64_t position, const void* data, std::size_t length) {
+  if (position == 0) Restart();
+  if (!m_known) return;
+  if (position != m_next) {
+    m_known = false;
+    return;
+  }
+  m_hash->Update(data, length);
+  m_next += length;
+}
+
+void WrittenFileDigest::Resized(std::uint64_t size) {
+  if (size == 0) {
+    Restart();
+  } else if (size < m_next) {
+    m_known = false;
+  }
+}
+
+std::optional<Sha256Digest> WrittenFileDigest::Finish(std::uint64_t fileSize) {
+  if (!m_known || m_next != fileSize) return std::nullopt;
+  m_known = false;
+  return m_hash->Finish();
+}
+
 Sha256Digest Sha256Of(const void* data, std::size_t length) {
   Sha256 hash;
   hash.Update(data, length);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "patch/signing/Hex.h"
@@ -27,6 +28,27 @@ class Sha256 {
  private:
   struct State;
   std::unique_ptr<State> m_state;
+};
+
+// The SHA-256 of a file while it is being written, so that a downloaded
+// archive need not be read again: bytes written in order from offset 0 are
+// hashed as they pass. A write at 0 or a cut to 0 starts again (a server
+// that sends the whole body after all); a first write elsewhere (a resumed
+// download), a gap or any other cut makes the digest unknown, and the
+// caller hashes the file instead.
+class WrittenFileDigest {
+ public:
+  void Written(std::uint64_t position, const void* data, std::size_t length);
+  void Resized(std::uint64_t size);
+  // The digest when exactly the file's `fileSize` bytes passed in order.
+  std::optional<Sha256Digest> Finish(std::uint64_t fileSize);
+
+ private:
+  void Restart();
+
+  std::unique_ptr<Sha256> m_hash = std::make_unique<Sha256>();
+  std::uint64_t m_next = 0;
+  bool m_known = true;
 };
 
 Sha256Digest Sha256Of(const void* data, std::size_t length);

@@ -147,3 +147,44 @@ TEST(PublisherKeys, KeyListsParseUpToTwoKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WrittenFileDigest, BytesInOrderGiveTheFileDigestAnythingElseNone) {
+  const std::string body = "0123456789abcdefghij";
+  const auto whole = NolkSign::Sha256Of(body.data(), body.size());
+  NolkSign::WrittenFileDigest inOrder;
+  inOrder.Written(0, body.data(), 7);
+  inOrder.Written(7, body.data() + 7, 13);
+  EXPECT_EQ(inOrder.Finish(body.size()), whole);
+
+  // A server that sends the whole body again after all: cut to 0, rewritten.
+  NolkSign::WrittenFileDigest restarted;
+  restarted.Written(0, "stale", 5);
+  restarted.Resized(0);
+  restarted.Written(0, body.data(), body.size());
+  EXPECT_EQ(restarted.Finish(body.size()), whole);
+  NolkSign::WrittenFileDigest rewritten;
+  rewritten.Written(0, "stale", 5);
+  rewritten.Written(0, body.data(), body.size());
+  EXPECT_EQ(rewritten.Finish(body.size()), whole);
+
+  // A resumed download (its first bytes came from an earlier run), a gap,
+  // a cut into the hashed bytes, a file longer than what passed.
+  NolkSign::WrittenFileDigest resumed;
+  resumed.Written(7, body.data() + 7, 13);
+  EXPECT_FALSE(resumed.Finish(body.size()).has_value());
+  NolkSign::WrittenFileDigest gap;
+  gap.Written(0, body.data(), 7);
+  gap.Written(8, body.data() + 8, 12);
+  EXPECT_FALSE(gap.Finish(body.size()).has_value());
+  NolkSign::WrittenFileDigest cut;
+  cut.Written(0, body.data(), body.size());
+  cut.Resized(7);
+  EXPECT_FALSE(cut.Finish(7).has_value());
+  NolkSign::WrittenFileDigest longer;
+  longer.Written(0, body.data(), 7);
+  EXPECT_FALSE(longer.Finish(body.size()).has_value());
+}
+
+}  // namespace
