@@ -79,8 +79,10 @@ int main() {
     std::printf("the allocation tracker is not on in this program (KORVEL_ALLOC_TRACKING=off?)\n");
     return 1;
   }
-  std::printf("new/delete pairs, sizes 16..255 bytes, %d live, %d calls deep (best of %d runs)\n", kLive,
-              kDepth, kRuns);
+  std::printf(
+      "new/delete pairs, sizes 16..255 bytes, %d live, %d calls deep (best of %d runs; wall time per pair, "
+      "all threads together)\n",
+      kLive, kDepth, kRuns);
   for (const int threads : {1, 2}) {
     const double tracked = NanosecondsPerPair<Tracked>(threads);
     const double plain = NanosecondsPerPair<Plain>(threads);
