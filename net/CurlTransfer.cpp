@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include "KernelStandard/Log.h"
 #include "net/InternetSession.h"
 
@@ -127,7 +129,7 @@ void CurlHandle::ApplySharedOptions() {
   curl_easy_setopt(m_curl, CURLOPT_USERAGENT, AgentName());
   curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_error);
   curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, static_cast<long>(kReadBlockBytes));
+  curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, static_cast<long>(kSocketBlockBytes));
   curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
   curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
@@ -159,18 +161,28 @@ void AttachSink(CurlHandle& handle, ResponseSink& sink) {
 
 std::size_t ReadResponseChunk(ResponseSink& sink, const char* block, std::size_t length) {
   if (!block || !sink.destination) return CURL_WRITEFUNC_ERROR;
-  if (sink.callback && sink.callback->StopRequested()) {
-    sink.cancelled = true;
-    return CURL_WRITEFUNC_ERROR;
+  std::size_t taken = 0;
+  if (sink.callback) {
+    while (taken < length && !sink.cancelled) {
+      if (sink.callback->StopRequested()) {
+        sink.cancelled = true;
+      } else {
+        taken += std::min<std::size_t>(kReadBlockBytes, length - taken);
+      }
+    }
+  } else {
+    taken = length;
   }
-  const NolkResult written = sink.destination->WriteData(block, static_cast<std::uint32_t>(length));
-  if (written != NOLKRESULT_OK) {
-    LogPrint("WriteData returned %d\n", written);
-    sink.writeResult = written;
-    return CURL_WRITEFUNC_ERROR;
+  if (taken > 0) {
+    const NolkResult written = sink.destination->WriteData(block, static_cast<std::uint32_t>(taken));
+    if (written != NOLKRESULT_OK) {
+      LogPrint("WriteData returned %d\n", written);
+      sink.writeResult = written;
+      return CURL_WRITEFUNC_ERROR;
+    }
+    sink.bytesWritten += taken;
   }
-  sink.bytesWritten += length;
-  return length;
+  return sink.cancelled ? CURL_WRITEFUNC_ERROR : length;
 }
 
 bool IsSuccessStatus(long status) {

@@ -1,7 +1,9 @@
 // One libcurl transfer as the HTTP path and NolkFTP run it: an easy handle
 // with the session's shared settings, and the sink that writes the
-// response body into a NolkDataBuffer in reads of at most 16,384 bytes,
-// asking the callback before each one.
+// response body into a NolkDataBuffer in chunks of at most 16,384 bytes,
+// asking the callback before each one. The socket is read in larger blocks
+// (fewer receive calls); libcurl hands the body over in pieces of at most
+// 16,384 bytes, and a larger piece would still be taken chunk by chunk.
 #pragma once
 
 #include <curl/curl.h>
@@ -16,6 +18,7 @@
 namespace NolkInetInternal {
 
 constexpr std::uint32_t kReadBlockBytes = 16384;
+constexpr std::uint32_t kSocketBlockBytes = 8 * kReadBlockBytes;
 
 // An easy handle; the connection it holds is reused by its next transfer
 // to the same server, and closed when the handle is destroyed or reset.
@@ -72,9 +75,9 @@ struct ResponseSink {
 // Connects the sink to the handle's write, header and progress callbacks.
 void AttachSink(CurlHandle& handle, ResponseSink& sink);
 
-// One block of the body: the stop check, then WriteData ("WriteData
-// returned %d" on failure). Returns the bytes taken, anything else stops
-// the transfer.
+// One block of the body: the stop check before each 16,384-byte chunk,
+// then WriteData of the chunks let through ("WriteData returned %d" on
+// failure). Returns the bytes taken, anything else stops the transfer.
 std::size_t ReadResponseChunk(ResponseSink& sink, const char* block, std::size_t length);
 
 bool IsSuccessStatus(long status);

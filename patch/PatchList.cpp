@@ -329,6 +329,10 @@ bool OnlinePatchList::DownloadPatch(const std::wstring& url, const std::wstring&
     LogSinkReport(kLevelError, L"Unable to open the patch file for writing: " + path);
     return false;
   }
+  // The archive is checked whole by the unpack and the per-file checksums
+  // before anything is applied, and after a crash a damaged tail fails
+  // that check; forcing 1 GiB to the disk would only add the wait.
+  file.SetCommitOnFlush(false);
   const std::string narrowUrl = NolkUtil::ToNarrow(url);
   const bool http = IsHttpUrl(narrowUrl);
   const std::uint64_t expected = m_progress.expected;

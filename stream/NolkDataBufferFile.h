@@ -42,6 +42,10 @@ class NolkDataBufferFile : public NolkDataBuffer {
   NolkResult WriteData(const void* data, std::uint32_t length) override;
   NolkResult ReadData(void* data, std::uint32_t length) override;
   void Flush() override;
+  // Whether Flush forces the bytes to the disk, as the write modes do by
+  // default. A file whose content is checked again before it is used (a
+  // downloaded patch archive) can skip the wait.
+  void SetCommitOnFlush(bool commit) { m_commitOnFlush = commit; }
 
   bool IsOpen() const { return m_stream != nullptr; }
   // The path as kept by the buffer: every separator turned into '\'.

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Download of a 1 GiB archive over loopback: korvel-bench-download (the
+# patch worker's size query and archive download, written to disk and
+# flushed) beside curl -o of the same URL, from nginx over HTTP and from
+# pyftpdlib over FTP (passive mode). Each tool runs three times in turn;
+# the best time of each is shown with the ratio. Page caches stay warm for
+# both alike.
+#
+# usage: bench/download.sh [BUILD_DIR]   (a Release build; default build)
+# Work files go to $KORVEL_BENCH_DIR (default BUILD_DIR/bench-download),
+# about 3 GiB.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(cd "${1:-build}" && pwd)
+work=${KORVEL_BENCH_DIR:-$build/bench-download}
+ours_bin=$build/bench/korvel-bench-download
+[ -x "$ours_bin" ] || { echo "missing $ours_bin (build the target korvel-bench-download first)"; exit 1; }
+[ -x /usr/sbin/nginx ] || bash scripts/install-deps.sh nginx
+# pyftpdlib is the Debian package, for the system's interpreter.
+py=/usr/bin/python3
+"$py" -c 'import pyftpdlib' 2>/dev/null || bash scripts/install-deps.sh python3-pyftpdlib
+command -v curl >/dev/null || bash scripts/install-deps.sh curl
+
+readonly MiB=1048576 rounds=3
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+trap cleanup EXIT
+
+rm -rf "$work"
+mkdir -p "$work/served" "$work/nginx" "$work/ftp" "$work/out"
+echo "making the 1 GiB archive..."
+head -c $((1024 * MiB)) /dev/urandom > "$work/served/big.zip"
+cat "$work/served/big.zip" > /dev/null
+free_port() { "$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+# --- servers --------------------------------------------------------------
+http_port=$(free_port)
+n=$work/nginx
+cat > "$n/nginx.conf" <<CONF
+daemon off;
+master_process off;
+pid $n/nginx.pid;
+error_log $n/error.log;
+events { worker_connections 64; }
+http {
+  access_log $n/access.log;
+  client_body_temp_path $n/body; proxy_temp_path $n/proxy; fastcgi_temp_path $n/fcgi;
+  uwsgi_temp_path $n/uwsgi; scgi_temp_path $n/scgi;
+  sendfile on;
+  types { application/zip zip; }
+  server { listen 127.0.0.1:$http_port; root $work/served; }
+}
+CONF
+/usr/sbin/nginx -p "$n" -c "$n/nginx.conf" -e "$n/error.log" &
+pids+=($!)
+cat > "$work/ftp/ftp.py" <<'PY'
+import sys, os, logging
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+root, portfile = sys.argv[1], sys.argv[2]
+auth = DummyAuthorizer()
+auth.add_anonymous(root)
+FTPHandler.authorizer = auth
+logging.basicConfig(level=logging.WARNING)
+server = FTPServer(("127.0.0.1", 0), FTPHandler)
+with open(portfile + ".tmp", "w") as f: f.write(str(server.address[1]))
+os.rename(portfile + ".tmp", portfile)
+server.serve_forever()
+PY
+"$py" "$work/ftp/ftp.py" "$work/served" "$work/ftp/port" > "$work/ftp/server.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$work/ftp/port" ] && curl -s -o /dev/null "http://127.0.0.1:$http_port/" && break
+  sleep 0.1
+done
+ftp_port=$(cat "$work/ftp/port")
+
+# --- timing -----------------------------------------------------------------
+seconds() { date +%s.%N; }
+best() { printf '%s\n' "$@" | sort -g | head -n 1; }
+ratio() { echo "scale=2; $1 / $2" | bc; }
+size=$((1024 * MiB))
+check() {  # check FILE: the whole archive, byte for byte
+  [ "$(stat -c %s "$1")" -eq $size ] && cmp -s "$1" "$work/served/big.zip" || { echo "$1 differs"; exit 1; }
+}
+ours() {  # ours URL -> seconds
+  rm -f "$work/out/ours.zip" "$work/out/ours.zip.validator"
+  local line
+  line=$("$ours_bin" "$1" "$work/out/ours.zip" 2>"$work/out/ours.log") || { cat "$work/out/ours.log"; exit 1; }
+  echo "${line%% *}"
+}
+theirs() {  # theirs URL -> seconds
+  rm -f "$work/out/curl.zip"
+  local start end
+  start=$(seconds)
+  curl -s -S --fail -o "$work/out/curl.zip" "$1"
+  end=$(seconds)
+  echo "$end - $start" | bc
+}
+printf "%-18s %14s | %14s | ours/curl\n" "1 GiB archive" "korvel" "curl -o"
+for proto in http ftp; do
+  if [ $proto = http ]; then url=http://127.0.0.1:$http_port/big.zip; else url=ftp://127.0.0.1:$ftp_port/big.zip; fi
+  our_times=() their_times=()
+  for _ in $(seq $rounds); do
+    our_times+=("$(ours "$url")")
+    check "$work/out/ours.zip"
+    their_times+=("$(theirs "$url")")
+    check "$work/out/curl.zip"
+  done
+  our=$(best "${our_times[@]}")
+  their=$(best "${their_times[@]}")
+  printf "%-18s %12.2f s | %12.2f s | %s   (runs: ours %s; curl %s)\n" "$proto (loopback)" "$our" "$their" \
+    "$(ratio "$our" "$their")" "${our_times[*]}" "${their_times[*]}"
+done
+rm -rf "$work/out" "$work/served"
