@@ -54,6 +54,7 @@ std::unique_ptr<ProgressAnimation> StartAnimation(AnimationKind kind, int minute
 }  // namespace
 
 wxThread::ExitCode wxGuardedThread::Entry() {
+  OS::Current().UseFaultStackOnThisThread();  // a fault here can still be reported
   if (OS::Current().DebuggerAttached()) return Body();
   try {
     Body();

@@ -11,6 +11,7 @@
 #include <regex>
 
 #include "app/core/FatalError.h"
+#include "app/core/ProgressThreads.h"
 #include "pty_session.h"
 #include "slow_diff_tool.h"
 #include "standalone_test_support.h"
@@ -76,6 +77,35 @@ TEST(ProgramExitTrapTest, AnUnplannedExitAfterStartUpLeavesADumpAndAPlannedOneDo
                        }),
             0);
   EXPECT_TRUE(CrashFiles(planned.Path(), planned.Path()).empty());
+}
+
+volatile bool g_deeper = true;  // always true; the compiler cannot know
+
+__attribute__((noinline)) int Recurse(int depth) {
+  volatile char pad[1024];
+  pad[0] = static_cast<char>(depth);
+  return g_deeper ? Recurse(depth + 1) + pad[0] : 0;
+}
+
+class OverflowingThread : public NolkPatch::wxGuardedThread {
+ protected:
+  ExitCode Body() override { return reinterpret_cast<ExitCode>(static_cast<std::intptr_t>(Recurse(0))); }
+};
+
+// A worker that uses up its stack still gets its dump and the message: the
+// handler runs on the worker's own fault stack.
+TEST(ProgramExitTrapTest, AStackOverflowInAWorkerIsReported) {
+  app_test::TempFolder folder;
+  EXPECT_EQ(RunChildIn(folder.Path(),
+                       [] {
+                         NolkPatch::InstallFatalErrorHandling(QuietBox);
+                         OverflowingThread thread;
+                         thread.Run();
+                         thread.Wait();
+                       }),
+            255);
+  const std::vector<std::string> files = CrashFiles(folder.Path(), folder.Path());
+  EXPECT_EQ(files.size(), 3u) << "the report, its dump and the program's dump";
 }
 
 class ConsoleExitTest : public StandaloneRunTest {
