@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Download of a 1 GiB archive over loopback: korvel-bench-download (the
-# patch worker's size query and archive download, written to disk and
-# flushed) beside curl -o of the same URL, from nginx over HTTP and from
-# pyftpdlib over FTP (passive mode). Each tool runs three times in turn;
-# the best time of each is shown with the ratio. Page caches stay warm for
-# both alike.
+# patch worker's size query and archive download into its file, with the
+# byte counting and the progress observer) beside curl -o of the same URL,
+# from nginx over HTTP and from pyftpdlib over FTP (passive mode). Each
+# tool runs five times in turn, each run starting after a sync so that
+# neither waits on the other's writes; the best time of each is shown with
+# the ratio, and every run's time beside. The served file stays in the
+# page cache for both alike.
 #
 # usage: bench/download.sh [BUILD_DIR]   (a Release build; default build)
 # Work files go to $KORVEL_BENCH_DIR (default BUILD_DIR/bench-download),
@@ -21,7 +23,7 @@ py=/usr/bin/python3
 "$py" -c 'import pyftpdlib' 2>/dev/null || bash scripts/install-deps.sh python3-pyftpdlib
 command -v curl >/dev/null || bash scripts/install-deps.sh curl
 
-readonly MiB=1048576 rounds=3
+readonly MiB=1048576 rounds=5
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
@@ -79,6 +81,7 @@ ftp_port=$(cat "$work/ftp/port")
 # --- timing -----------------------------------------------------------------
 seconds() { date +%s.%N; }
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }
+median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
 size=$((1024 * MiB))
 check() {  # check FILE: the whole archive, byte for byte
@@ -86,19 +89,21 @@ check() {  # check FILE: the whole archive, byte for byte
 }
 ours() {  # ours URL -> seconds
   rm -f "$work/out/ours.zip" "$work/out/ours.zip.validator"
+  sync
   local line
   line=$("$ours_bin" "$1" "$work/out/ours.zip" 2>"$work/out/ours.log") || { cat "$work/out/ours.log"; exit 1; }
   echo "${line%% *}"
 }
 theirs() {  # theirs URL -> seconds
   rm -f "$work/out/curl.zip"
+  sync
   local start end
   start=$(seconds)
   curl -s -S --fail -o "$work/out/curl.zip" "$1"
   end=$(seconds)
-  echo "$end - $start" | bc
+  printf "%.3f\n" "$(echo "$end - $start" | bc)"
 }
-printf "%-18s %14s | %14s | ours/curl\n" "1 GiB archive" "korvel" "curl -o"
+printf "%-18s %-6s %10s | %10s | ours/curl\n" "1 GiB archive" "" "korvel" "curl -o"
 for proto in http ftp; do
   if [ $proto = http ]; then url=http://127.0.0.1:$http_port/big.zip; else url=ftp://127.0.0.1:$ftp_port/big.zip; fi
   our_times=() their_times=()
@@ -108,9 +113,11 @@ for proto in http ftp; do
     their_times+=("$(theirs "$url")")
     check "$work/out/curl.zip"
   done
-  our=$(best "${our_times[@]}")
-  their=$(best "${their_times[@]}")
-  printf "%-18s %12.2f s | %12.2f s | %s   (runs: ours %s; curl %s)\n" "$proto (loopback)" "$our" "$their" \
-    "$(ratio "$our" "$their")" "${our_times[*]}" "${their_times[*]}"
+  for pick in best median; do
+    our=$($pick "${our_times[@]}")
+    their=$($pick "${their_times[@]}")
+    printf "%-18s %-6s %8.2f s | %8.2f s | %s\n" "$proto (loopback)" "$pick" "$our" "$their" "$(ratio "$our" "$their")"
+  done
+  echo "  runs: ours ${our_times[*]}; curl ${their_times[*]}"
 done
 rm -rf "$work/out" "$work/served"

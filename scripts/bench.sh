@@ -13,3 +13,5 @@ for b in build/bench/bench_*; do
 done
 echo "== standalone run (1 GiB installation)"
 bash bench/standalone_run.sh build
+echo "== download of a 1 GiB archive (nginx, pyftpdlib)"
+bash bench/download.sh build

@@ -4,7 +4,11 @@
 # folders, registered in a registry store of its own), builds two later
 # versions (40040 and 40100) with the archive builder, packages a standalone
 # patch carrying the chain of both patches, runs it with the console front
-# end, and checks the installation against the newest version tree. When a
+# end, and checks the installation against the newest version tree. A
+# damaged copy of the newest version is repaired from a local repair server
+# and, when nginx is installed, another copy of build 39979 is patched in
+# download mode from a local nginx serving both archives and a
+# "patches.txt" (on a free loopback port, stopped afterwards). When a
 # display is present and the window program is built, a second copy of the
 # installation is patched in the window (press "Apply Update" there).
 #
@@ -168,6 +172,66 @@ if [ "$repair_status" -eq 0 ] && diff -rq -x repair.cks -x assets.odx "$demo/ins
 else
   say "FAILED: the repaired copy differs from the reference (exit $repair_status)"
   result=1
+fi
+
+nginx_bin=$(command -v nginx || { [ -x /usr/sbin/nginx ] && echo /usr/sbin/nginx; } || true)
+if [ -n "$nginx_bin" ]; then
+  say "Patching a third copy in download mode from a local nginx"
+  # The published folder: both archives and the list that chains them.
+  web=$demo/web
+  mkdir -p "$web/root/ombrix" "$web/logs"
+  cp "$demo/patches/39979_to_40040.zip" "$demo/patches/40040_to_40100.zip" "$web/root/ombrix/"
+  cat >"$web/root/ombrix/patches.txt" <<LIST
+source-version: 39979
+target-version: 40040
+patch-exe-url: http://patches.example/ombrix/OmbrixPatch-40040.exe
+patch-data-url: 39979_to_40040.zip
+
+source-version: 40040
+target-version: 40100
+patch-exe-url: http://patches.example/ombrix/OmbrixPatch-40100.exe
+patch-data-url: 40040_to_40100.zip
+LIST
+  web_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  cat >"$web/nginx.conf" <<CONF
+daemon off;
+master_process off;
+pid $web/nginx.pid;
+error_log $web/logs/error.log;
+events { worker_connections 64; }
+http {
+  access_log $web/logs/access.log;
+  client_body_temp_path $web/body; proxy_temp_path $web/proxy; fastcgi_temp_path $web/fcgi;
+  uwsgi_temp_path $web/uwsgi; scgi_temp_path $web/scgi;
+  types { text/plain txt; application/zip zip; }
+  server { listen 127.0.0.1:$web_port; root $web/root; }
+}
+CONF
+  "$nginx_bin" -p "$web" -c "$web/nginx.conf" -e "$web/logs/error.log" &
+  nginx_pid=$!
+  trap 'kill "$nginx_pid" 2>/dev/null || true' EXIT
+  for _ in $(seq 1 100); do
+    python3 -c "import socket; socket.create_connection(('127.0.0.1', $web_port)).close()" 2>/dev/null && break
+    sleep 0.1
+  done
+  cp -a "$demo/versions/39979" "$demo/install-download"
+  write_registry "$demo/registry-download.reg" "$demo/install-download"
+  download_status=0
+  KORVEL_REGISTRY="$demo/registry-download.reg" TEMP="$demo/temp" \
+    "$cli" --server "http://127.0.0.1:$web_port/ombrix/" --final 40100 39979 "$demo/install-download" ||
+    download_status=$?
+  kill "$nginx_pid" 2>/dev/null || true
+  wait "$nginx_pid" 2>/dev/null || true
+  trap - EXIT
+  echo "requests served by nginx: $(wc -l <"$web/logs/access.log")"
+  if [ "$download_status" -eq 0 ] && same_as_tree "$demo/install-download" "$demo/versions/40100"; then
+    say "OK: the copy patched in download mode equals build 40100 byte for byte"
+  else
+    say "FAILED: the copy patched in download mode does not equal build 40100 (exit $download_status)"
+    result=1
+  fi
+else
+  say "nginx is not installed: download mode not shown (bash scripts/install-deps.sh nginx)"
 fi
 
 window=$(find_tool "$build" korvel-patcher "$demo" 2>/dev/null || true)
