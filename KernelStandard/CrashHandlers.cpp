@@ -147,6 +147,7 @@ void PrepareCrashReports() {
   std::tm local{};
   localtime_r(&now, &local);
   g_state.zoneOffsetSeconds = local.tm_gmtoff;
+  g_state.debuggerAttached = OS::Current().DebuggerAttached();
 }
 
 void EnterCrashPath() {

@@ -17,6 +17,9 @@ struct CrashReportState {
   char userName[256] = "Unknown";
   char tempFolder[kCrashPathCapacity] = "/tmp/";  // ends in '/'
   std::int64_t zoneOffsetSeconds = 0;
+  // Whether a debugger was attached when the handlers were installed (the
+  // fault path cannot ask the system safely).
+  bool debuggerAttached = false;
 };
 
 CrashReportState& CrashState();

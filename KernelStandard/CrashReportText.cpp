@@ -217,7 +217,11 @@ int WriteExceptionReport(const OS::FatalFault& fault) {
     out.Print("\r\n===== [end of %s] =====\r\n", kReportName);
   }
   CloseCrashFile(fd);
+  static const char kWritingDump[] = "ExceptionHandlerXCrashReport> writing minidump\r\n";
+  WriteToFile(2, kWritingDump, sizeof(kWritingDump) - 1);
   OS::Current().WriteMinidump(dumpPath, fault);
+  // Under a debugger the fault is left to it.
+  if (CrashState().debuggerAttached) return 0;
   return StartReporter() ? 1 : 0;
 }
 

@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -346,6 +347,21 @@ TEST(CrashConcurrentFaultTest, StackOverflowOnAKernelThreadIsStillReported) {
   EXPECT_TRUE(end.exited) << "signal " << end.signal << ": the handler had no stack to run on";
   EXPECT_EQ(end.code, 255);
   EXPECT_NE(ReadAll(folder / "ERRORLOG.TXT").find("caused an Access Violation"), std::string::npos);
+  EXPECT_TRUE(fs::exists(folder / "Ombrix-40040.dmp"));
+}
+
+// The runtime's own failures (an exception nobody catches, a pure virtual
+// call) end in its terminate path, which leaves a dump like a fault.
+TEST(CrashConcurrentFaultTest, AnUncaughtExceptionEndsThroughTheTerminatePathWithADump) {
+  Folder folder;
+  const ChildEnd end = RunChild(folder, [] {
+    Vek::InstallCrashHandlers(1);
+    std::thread thread([] { throw std::runtime_error("nobody catches this"); });
+    thread.join();
+  });
+  EXPECT_EQ(end.code, 255);
+  EXPECT_NE(ReadAll(folder / "out.txt").find("Terminate handler> nobody catches this"), std::string::npos)
+      << ReadAll(folder / "out.txt");
   EXPECT_TRUE(fs::exists(folder / "Ombrix-40040.dmp"));
 }
 
