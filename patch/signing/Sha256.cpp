@@ -1,5 +1,6 @@
 #include "patch/signing/Sha256.h"
 
+#include <openssl/evp.h>
 #include <sodium.h>
 
 #include <vector>
@@ -9,7 +10,8 @@
 namespace NolkSign {
 
 struct Sha256::State {
-  crypto_hash_sha256_state state;
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  ~State() { EVP_MD_CTX_free(context); }
 };
 
 bool SodiumReady() {
@@ -17,25 +19,74 @@ bool SodiumReady() {
   return ready;
 }
 
+// A context that cannot be made or started leaves every digest of this
+// object as zeros, which match no archive: the check then fails safe.
 Sha256::Sha256() : m_state(std::make_unique<State>()) {
-  SodiumReady();
-  crypto_hash_sha256_init(&m_state->state);
+  if (m_state->context != nullptr && EVP_DigestInit_ex(m_state->context, EVP_sha256(), nullptr) != 1) {
+    EVP_MD_CTX_free(m_state->context);
+    m_state->context = nullptr;
+  }
 }
 
 Sha256::~Sha256() = default;
 
 void Sha256::Update(const void* data, std::size_t length) {
-  crypto_hash_sha256_update(&m_state->state, static_cast<const unsigned char*>(data), length);
+  if (m_state->context != nullptr) EVP_DigestUpdate(m_state->context, data, length);
 }
 
 Sha256Digest Sha256::Finish() {
   Sha256Digest digest{};
-  crypto_hash_sha256_final(&m_state->state, digest.data());
+  unsigned int length = 0;
+  if (m_state->context == nullptr || EVP_DigestFinal_ex(m_state->context, digest.data(), &length) != 1 ||
+      length != digest.size())
+    digest.fill(0);
   return digest;
 }
 
+WrittenFileDigest::WrittenFileDigest() : m_hash(std::make_unique<Sha256>()) {
+  m_thread = std::thread([this] { HashPieces(); });
+}
+
+WrittenFileDigest::~WrittenFileDigest() {
+  {
+    std::lock_guard lock(m_lock);
+    m_stop = true;
+  }
+  m_changed.notify_all();
+  m_thread.join();
+}
+
+void WrittenFileDigest::HashPieces() {
+  std::unique_lock lock(m_lock);
+  for (;;) {
+    m_changed.wait(lock, [this] { return m_stop || !m_pieces.empty(); });
+    if (m_pieces.empty()) return;  // stopped with nothing left
+    Piece piece = std::move(m_pieces.front());
+    m_pieces.pop_front();
+    m_busy = true;
+    lock.unlock();
+    if (piece.restart) {
+      m_hash = std::make_unique<Sha256>();
+    } else {
+      m_hash->Update(piece.bytes.data(), piece.bytes.size());
+    }
+    lock.lock();
+    m_busy = false;
+    m_queuedBytes -= piece.bytes.size();
+    m_changed.notify_all();
+  }
+}
+
+void WrittenFileDigest::Queue(Piece piece) {
+  std::unique_lock lock(m_lock);
+  m_changed.wait(lock, [this] { return m_queuedBytes < kMaxQueuedBytes; });
+  m_queuedBytes += piece.bytes.size();
+  m_pieces.push_back(std::move(piece));
+  m_changed.notify_all();
+}
+
 void WrittenFileDigest::Restart() {
-  m_hash = std::make_unique<Sha256>();
+  Queue(Piece{true, {}});
   m_next = 0;
   m_known = true;
 }
@@ -47,7 +98,8 @@ void WrittenFileDigest::Written(std::uint64_t position, const void* data, std::s
     m_known = false;
     return;
   }
-  m_hash->Update(data, length);
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  Queue(Piece{false, std::vector<std::uint8_t>(bytes, bytes + length)});
   m_next += length;
 }
 
@@ -62,6 +114,8 @@ void WrittenFileDigest::Resized(std::uint64_t size) {
 std::optional<Sha256Digest> WrittenFileDigest::Finish(std::uint64_t fileSize) {
   if (!m_known || m_next != fileSize) return std::nullopt;
   m_known = false;
+  std::unique_lock lock(m_lock);
+  m_changed.wait(lock, [this] { return m_pieces.empty() && !m_busy; });
   return m_hash->Finish();
 }
 

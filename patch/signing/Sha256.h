@@ -1,11 +1,20 @@
-// SHA-256 (libsodium's), in pieces or over a whole file.
+// SHA-256, in pieces or over a whole file. It comes from OpenSSL's
+// libcrypto (already linked for HTTPS), which uses the processor's SHA
+// instructions where there are any: about 1.4 GB/s here, against about
+// 0.2 GB/s for libsodium's portable code, which would make the checksum of
+// a downloaded archive cost more than its download on a fast link.
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "patch/signing/Hex.h"
 
@@ -36,19 +45,46 @@ class Sha256 {
 // that sends the whole body after all); a first write elsewhere (a resumed
 // download), a gap or any other cut makes the digest unknown, and the
 // caller hashes the file instead.
+//
+// The hashing runs on a thread of its own, fed with copies of the written
+// bytes, so that it overlaps the download instead of adding to it; at most
+// kMaxQueuedBytes wait for it, after which a write waits for the hash.
 class WrittenFileDigest {
  public:
+  static constexpr std::size_t kMaxQueuedBytes = 16u << 20;
+
+  WrittenFileDigest();
+  ~WrittenFileDigest();
+  WrittenFileDigest(const WrittenFileDigest&) = delete;
+  WrittenFileDigest& operator=(const WrittenFileDigest&) = delete;
+
   void Written(std::uint64_t position, const void* data, std::size_t length);
   void Resized(std::uint64_t size);
   // The digest when exactly the file's `fileSize` bytes passed in order.
   std::optional<Sha256Digest> Finish(std::uint64_t fileSize);
 
  private:
+  // A piece for the hashing thread; an empty one with `restart` starts a
+  // new hash.
+  struct Piece {
+    bool restart = false;
+    std::vector<std::uint8_t> bytes;
+  };
   void Restart();
+  void Queue(Piece piece);
+  void HashPieces();
 
-  std::unique_ptr<Sha256> m_hash = std::make_unique<Sha256>();
   std::uint64_t m_next = 0;
   bool m_known = true;
+
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::deque<Piece> m_pieces;
+  std::size_t m_queuedBytes = 0;
+  bool m_busy = false;  // the thread is hashing a piece it took
+  bool m_stop = false;
+  std::unique_ptr<Sha256> m_hash;  // used by the thread only, until it is idle
+  std::thread m_thread;
 };
 
 Sha256Digest Sha256Of(const void* data, std::size_t length);

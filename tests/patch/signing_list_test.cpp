@@ -187,4 +187,16 @@ TEST(WrittenFileDigest, BytesInOrderGiveTheFileDigestAnythingElseNone) {
   EXPECT_FALSE(longer.Finish(body.size()).has_value());
 }
 
+// More than the hashing thread may have waiting: the writer waits for it
+// and the digest still covers every byte in order.
+TEST(WrittenFileDigest, WritesBeyondTheQueueLimitWaitForTheHashAndLoseNothing) {
+  std::vector<std::uint8_t> body(3 * NolkSign::WrittenFileDigest::kMaxQueuedBytes + 12345);
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  NolkSign::WrittenFileDigest digest;
+  constexpr std::size_t kPiece = 1 << 20;
+  for (std::size_t at = 0; at < body.size(); at += kPiece)
+    digest.Written(at, body.data() + at, std::min(kPiece, body.size() - at));
+  EXPECT_EQ(digest.Finish(body.size()), NolkSign::Sha256Of(body.data(), body.size()));
+}
+
 }  // namespace
