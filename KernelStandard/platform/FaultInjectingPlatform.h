@@ -136,7 +136,6 @@ class FaultInjectingPlatform final : public Platform {
     return m_inner.AppendCrashFile(file, data, length);
   }
   void CloseCrashFile(int file) override { m_inner.CloseCrashFile(file); }
-  [[noreturn]] void ExitImmediately(int exitCode) override;
   bool UseFaultStackOnThisThread() override { return m_inner.UseFaultStackOnThisThread(); }
   std::size_t CaptureCallStack(std::uintptr_t* frames, std::size_t capacity) override {
     return m_inner.CaptureCallStack(frames, capacity);
@@ -148,6 +147,7 @@ class FaultInjectingPlatform final : public Platform {
   bool WriteProcessMinidump(std::uint32_t processId, const char* nativePath) override {
     return m_inner.WriteProcessMinidump(processId, nativePath);
   }
+  [[noreturn]] void ExitImmediately(int exitCode) override;
   [[noreturn]] void KillSelf() override;
 
  private:

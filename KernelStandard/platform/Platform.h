@@ -507,10 +507,6 @@ class Platform {
     (void)nativePath;
     return false;
   }
-  // Ends the process at once with the exit code, running no clean-up.
-  [[noreturn]] virtual void ExitImmediately(int exitCode) { std::_Exit(exitCode); }
-  // Ends the process as an outside kill would (SIGKILL on POSIX): no
-  // handler, no clean-up, no flushing.
   // Gives the calling thread a stack of its own for the fatal-fault
   // handler, so a fault that used up the thread's stack can still be
   // reported. Released when the thread ends. Threads the platform starts
@@ -542,6 +538,10 @@ class Platform {
     (void)nativePath;
     return false;
   }
+  // Ends the process at once with the exit code, running no clean-up.
+  [[noreturn]] virtual void ExitImmediately(int exitCode) { std::_Exit(exitCode); }
+  // Ends the process as an outside kill would (SIGKILL on POSIX): no
+  // handler, no clean-up, no flushing.
   [[noreturn]] virtual void KillSelf() { std::abort(); }
 };
 

@@ -378,7 +378,10 @@ bool PosixPlatform::InstallFatalSignalHandler(FatalSignalHandler handler) {
   // SA_NODEFER: a fault inside the handler reaches it again and ends the
   // process, instead of the kernel killing it without a word.
   action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  // A thread in the handler does not answer another thread's snapshot of
+  // the process (its fault context is used instead).
   sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, ThreadSnapshotSignal());
   if (!InstallThreadSnapshotHandler()) return FailFromErrno();
   for (const int signalNumber : kFatalSignals) {
     if (::sigaction(signalNumber, &action, nullptr) != 0) return FailFromErrno();
@@ -401,10 +404,7 @@ bool PosixPlatform::WriteCrashFile(const char* nativePath, const void* data, std
 int PosixPlatform::CreateCrashFile(const char* nativePath) {
   return ::open(nativePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_SYNC, 0644);
 }
-  // A thread in the handler does not answer another thread's snapshot of
-  // the process (its fault context is used instead).
 
-  sigaddset(&action.sa_mask, ThreadSnapshotSignal());
 bool PosixPlatform::AppendCrashFile(int file, const void* data, std::size_t length) {
   return WriteAll(file, static_cast<const char*>(data), length);
 }

@@ -101,12 +101,12 @@ class PosixPlatform final : public Platform {
   int CreateCrashFile(const char* nativePath) override;
   bool AppendCrashFile(int file, const void* data, std::size_t length) override;
   void CloseCrashFile(int file) override;
-  [[noreturn]] void ExitImmediately(int exitCode) override;
   bool UseFaultStackOnThisThread() override;
   std::size_t CaptureCallStack(std::uintptr_t* frames, std::size_t capacity) override;
   std::unique_ptr<SymbolLookup> OpenSymbolLookup() override;
   bool InstallConsoleControlHandler(ConsoleControlHandler handler) override;
   bool WriteProcessMinidump(std::uint32_t processId, const char* nativePath) override;
+  [[noreturn]] void ExitImmediately(int exitCode) override;
   [[noreturn]] void KillSelf() override;
 
  private:
