@@ -30,38 +30,14 @@
 #include "KernelStandard/Log.h"
 #include "KernelStandard/VekThread.h"
 #include "KernelStandard/platform/Platform.h"
+#include "crash_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class Folder {
- public:
-  Folder() {
-    char pattern[] = "/tmp/korvel-crash2-XXXXXX";
-    m_path = ::mkdtemp(pattern);
-  }
-  ~Folder() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::error_code error;
-      fs::remove_all(m_path, error);
-      if (!error) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  const fs::path& Path() const { return m_path; }
-  fs::path operator/(const char* name) const { return m_path / name; }
-
- private:
-  fs::path m_path;
-};
+using CrashTest::ReadAll;
+using Folder = CrashTest::CrashFolder;
 
 struct ChildEnd {
   bool exited = false;

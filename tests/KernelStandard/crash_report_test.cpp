@@ -18,39 +18,14 @@
 
 #include "KernelStandard/CrashReport.h"
 #include "KernelStandard/platform/Platform.h"
+#include "crash_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class CrashFolder {
- public:
-  CrashFolder() {
-    char pattern[] = "/tmp/korvel-crash-XXXXXX";
-    m_path = ::mkdtemp(pattern);
-  }
-  // The crash-report stand-in runs on after the crashed child and may still
-  // be writing its record here, so removing the folder is tried again.
-  ~CrashFolder() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::error_code error;
-      fs::remove_all(m_path, error);
-      if (!error) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  const fs::path& Path() const { return m_path; }
-
- private:
-  fs::path m_path;
-};
+using CrashTest::CrashFolder;
+using CrashTest::ReadAll;
 
 // The addresses come from volatile variables, so the compiler cannot see
 // the faults coming and leave the calls out.
