@@ -6,7 +6,9 @@
 # tool runs five times in turn, each run starting after a sync so that
 # neither waits on the other's writes; the best time of each is shown with
 # the ratio, and every run's time beside. The served file stays in the
-# page cache for both alike.
+# page cache for both alike. Over HTTP the download is also timed as a
+# patcher built with publisher keys makes it (korvel-bench-download-signed:
+# the archive's SHA-256 taken while it arrives), beside the plain one.
 #
 # usage: bench/download.sh [BUILD_DIR]   (a Release build; default build)
 # Work files go to $KORVEL_BENCH_DIR (default BUILD_DIR/bench-download),
@@ -17,6 +19,7 @@ build=$(cd "${1:-build}" && pwd)
 work=${KORVEL_BENCH_DIR:-$build/bench-download}
 ours_bin=$build/bench/korvel-bench-download
 [ -x "$ours_bin" ] || { echo "missing $ours_bin (build the target korvel-bench-download first)"; exit 1; }
+signed_bin=$build/bench/korvel-bench-download-signed
 [ -x /usr/sbin/nginx ] || bash scripts/install-deps.sh nginx
 # pyftpdlib is the Debian package, for the system's interpreter.
 py=/usr/bin/python3
@@ -87,11 +90,11 @@ size=$((1024 * MiB))
 check() {  # check FILE: the whole archive, byte for byte
   [ "$(stat -c %s "$1")" -eq $size ] && cmp -s "$1" "$work/served/big.zip" || { echo "$1 differs"; exit 1; }
 }
-ours() {  # ours URL -> seconds
+ours() {  # ours URL [PROGRAM] -> seconds
   rm -f "$work/out/ours.zip" "$work/out/ours.zip.validator"
   sync
   local line
-  line=$("$ours_bin" "$1" "$work/out/ours.zip" 2>"$work/out/ours.log") || { cat "$work/out/ours.log"; exit 1; }
+  line=$("${2:-$ours_bin}" "$1" "$work/out/ours.zip" 2>"$work/out/ours.log") || { cat "$work/out/ours.log"; exit 1; }
   echo "${line%% *}"
 }
 theirs() {  # theirs URL -> seconds
@@ -119,5 +122,19 @@ for proto in http ftp; do
     printf "%-18s %-6s %8.2f s | %8.2f s | %s\n" "$proto (loopback)" "$pick" "$our" "$their" "$(ratio "$our" "$their")"
   done
   echo "  runs: ours ${our_times[*]}; curl ${their_times[*]}"
+  if [ $proto = http ] && [ -x "$signed_bin" ]; then
+    signed_times=()
+    for _ in $(seq $rounds); do
+      signed_times+=("$(ours "$url" "$signed_bin")")
+      check "$work/out/ours.zip"
+    done
+    for pick in best median; do
+      signed=$($pick "${signed_times[@]}")
+      our=$($pick "${our_times[@]}")
+      printf "%-18s %-6s %8.2f s | with the SHA-256 check; against korvel without it: %s (goal at most 1.05)\n" \
+        "http (signed)" "$pick" "$signed" "$(ratio "$signed" "$our")"
+    done
+    echo "  runs: signed ${signed_times[*]}"
+  fi
 done
 rm -rf "$work/out" "$work/served"
