@@ -9,6 +9,7 @@
 #include "patch/signing/ListSignature.h"
 #include "patch/signing/Sha256.h"
 #include "tools/publisher/ArchiveBuilder.h"
+#include "tools/publisher/CommandOptions.h"
 #include "tools/publisher/Packager.h"
 #include "tools/publisher/PatcherProgram.h"
 #include "tools/sign/KeyFiles.h"
@@ -25,39 +26,8 @@ constexpr char kPackageUsage[] =
     "                      [--signature-room | --sign-with SECRET_KEY_FILE]\n"
     "       korvel-package --hash-of FILE\n";
 
-// Options given as "--name value"; a repeated option keeps every value.
-// Switches (options without a value) appear with an empty value.
-using ParsedOptions = std::map<std::string, std::vector<std::string>>;
-
-bool IsOneOf(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-std::optional<ParsedOptions> ParseOptions(const std::vector<std::string>& arguments,
-                                          const std::vector<std::string>& known, std::string& problem,
-                                          const std::vector<std::string>& switches = {}) {
-  ParsedOptions options;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& name = arguments[i];
-    if (IsOneOf(switches, name)) {
-      options[name].emplace_back();
-      continue;
-    }
-    if (!IsOneOf(known, name)) {
-      problem = "unknown argument " + name;
-      return std::nullopt;
-    }
-    if (i + 1 == arguments.size()) {
-      problem = name + " needs a value";
-      return std::nullopt;
-    }
-    options[name].push_back(arguments[++i]);
-  }
-  return options;
-}
-
 // The one value of an option that must be given exactly once.
-bool SingleValue(const ParsedOptions& options, const std::string& name, std::string& value,
+bool SingleValue(const CommandOptions& options, const std::string& name, std::string& value,
                  std::string& problem) {
   const auto found = options.find(name);
   if (found == options.end() || found->second.size() != 1) {
@@ -68,7 +38,7 @@ bool SingleValue(const ParsedOptions& options, const std::string& name, std::str
   return true;
 }
 
-const std::vector<std::string>& Values(const ParsedOptions& options, const std::string& name) {
+const std::vector<std::string>& Values(const CommandOptions& options, const std::string& name) {
   static const std::vector<std::string> kNone;
   const auto found = options.find(name);
   return found == options.end() ? kNone : found->second;
@@ -108,7 +78,7 @@ bool ParsePatch(const std::string& text, PackagedPatch& patch) {
   return true;
 }
 
-bool FillPackageOptions(const ParsedOptions& parsed, PackageOptions& options, std::string& problem) {
+bool FillPackageOptions(const CommandOptions& parsed, PackageOptions& options, std::string& problem) {
   std::string patcher, output;
   if (!SingleValue(parsed, "--patcher", patcher, problem) || !SingleValue(parsed, "--out", output, problem) ||
       !SingleValue(parsed, "--final", options.finalVersion, problem))
@@ -160,8 +130,8 @@ int RunMakePatch(const std::vector<std::string>& arguments) {
   if (WantsHelp(arguments))
     return OS::Current().WriteStdout(kMakePatchUsage, sizeof kMakePatchUsage - 1) ? 0 : 1;
   std::string problem;
-  const auto parsed = ParseOptions(arguments, {"--old", "--new", "--out", "--converter-ext"}, problem,
-                                   {"--allow-empty", "--print-sha256"});
+  const auto parsed = ParseCommandOptions(arguments, 0, {"--old", "--new", "--out", "--converter-ext"},
+                                          problem, {"--allow-empty", "--print-sha256"});
   ArchiveBuildOptions options;
   std::string oldTree, newTree, archive, extension = ".va";
   if (!parsed || !SingleValue(*parsed, "--old", oldTree, problem) ||
@@ -180,9 +150,9 @@ int RunPackage(const std::vector<std::string>& arguments) {
   if (WantsHelp(arguments)) return OS::Current().WriteStdout(kPackageUsage, sizeof kPackageUsage - 1) ? 0 : 1;
   if (arguments.size() == 2 && arguments[0] == "--hash-of") return PrintHashOf(arguments[1]);
   std::string problem;
-  const auto parsed =
-      ParseOptions(arguments, {"--patcher", "--out", "--final", "--build", "--patch", "--sign-with"}, problem,
-                   {"--signature-room"});
+  const auto parsed = ParseCommandOptions(
+      arguments, 0, {"--patcher", "--out", "--final", "--build", "--patch", "--sign-with"}, problem,
+      {"--signature-room"});
   PackageOptions options;
   if (!parsed || !FillPackageOptions(*parsed, options, problem))
     return UsageError(kProgram, problem, kPackageUsage);

@@ -12,6 +12,7 @@
 #include "patch/signing/PackageSignature.h"
 #include "patch/signing/Sha256.h"
 #include "stream/NolkDataBufferFile.h"
+#include "tools/publisher/CommandOptions.h"
 #include "tools/publisher/PublisherResult.h"
 #include "tools/publisher/StagedOutput.h"
 #include "tools/sign/KeyFiles.h"
@@ -31,7 +32,7 @@ constexpr char kUsage[] =
 // A patch list is text of a few kilobytes; this bounds what is read.
 constexpr std::size_t kLargestList = 64 << 20;
 
-using Options = std::map<std::string, std::vector<std::string>>;
+using Options = CommandOptions;
 
 int Refused(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
@@ -50,26 +51,6 @@ int UsageError(const std::string& problem) {
 
 bool Print(const std::string& text) {
   return OS::Current().WriteStdout(text.data(), text.size());
-}
-
-std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, std::size_t first,
-                                    const std::vector<std::string>& known, std::string& problem) {
-  Options options;
-  for (std::size_t i = first; i < arguments.size(); ++i) {
-    const std::string& name = arguments[i];
-    bool isKnown = false;
-    for (const std::string& candidate : known) isKnown = isKnown || candidate == name;
-    if (!isKnown) {
-      problem = "unknown argument " + name;
-      return std::nullopt;
-    }
-    if (i + 1 == arguments.size()) {
-      problem = name + " needs a value";
-      return std::nullopt;
-    }
-    options[name].push_back(arguments[++i]);
-  }
-  return options;
 }
 
 // The value of an option given at most once; `required` makes it needed.
@@ -234,19 +215,20 @@ int RunSign(const std::vector<std::string>& arguments) {
   std::string problem;
   std::optional<Options> options;
   if (command == "keygen") {
-    options = ParseOptions(arguments, 1, {"--secret-key", "--public-key"}, problem);
+    options = ParseCommandOptions(arguments, 1, {"--secret-key", "--public-key"}, problem);
     return options ? Keygen(*options) : UsageError(problem);
   }
   if (command == "sign-list") {
-    options = ParseOptions(arguments, 1, {"--secret-key", "--list", "--out"}, problem);
+    options = ParseCommandOptions(arguments, 1, {"--secret-key", "--list", "--out"}, problem);
     return options ? SignList(*options) : UsageError(problem);
   }
   if (command == "sign-package") {
-    options = ParseOptions(arguments, 1, {"--secret-key", "--package"}, problem);
+    options = ParseCommandOptions(arguments, 1, {"--secret-key", "--package"}, problem);
     return options ? SignPackageCommand(*options) : UsageError(problem);
   }
   if (command == "verify") {
-    options = ParseOptions(arguments, 1, {"--public-key", "--list", "--signature", "--package"}, problem);
+    options =
+        ParseCommandOptions(arguments, 1, {"--public-key", "--list", "--signature", "--package"}, problem);
     return options ? Verify(*options) : UsageError(problem);
   }
   return UsageError("unknown command " + command);
