@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "KernelStandard/platform/Platform.h"
+#include "app/core/StandardRunDrivers.h"
+#include "app/gui/StartMode.h"
 #include "patch/PatchSettings.h"
 #include "resources/MessageText.h"
 
@@ -72,6 +74,21 @@ bool SaveScreenshot(const std::string& fileName) {
   int exitCode = -1;
   if (!OS::Current().SpawnDetached({"import", "-window", "root", path}, pid)) return false;
   return OS::Current().WaitProcess(pid, 20000, exitCode) && exitCode == 0 && std::filesystem::exists(path);
+}
+
+NolkPatch::PatchMainFrame* OpenWindowAndStart(const std::wstring& programPath) {
+  NolkPatch::InstallStandardRunDrivers();
+  NolkPatch::SetLogSink(NolkPatch::PostPatchMessage);
+  auto* frame = new NolkPatch::PatchMainFrame(nullptr, programPath);
+  NolkPatch::UserDialogs dialogs;
+  dialogs.askYesNo = [](wxWindow*, const wxString&, const wxString&) { return wxNO; };
+  dialogs.showMessage = [](const wxString&, const wxString&) {};
+  dialogs.chooseFile = [](wxWindow*, const wxString&, const wxString&) { return wxString(); };
+  frame->SetUserDialogs(std::move(dialogs));
+  frame->Show();
+  frame->ShowInstallPath();
+  NolkPatch::StartSelectedMode(*frame);
+  return frame;
 }
 
 }  // namespace gui_test

@@ -108,4 +108,9 @@ std::string OutputFolder();
 // Saves a screenshot of the whole virtual screen as PNG; false on failure.
 bool SaveScreenshot(const std::string& fileName);
 
+// Opens the patch window as the program does for the settings in place
+// (the run drivers, the log sink), with dialogs that answer no and choose
+// nothing, shows it with its install folder and starts the selected mode.
+NolkPatch::PatchMainFrame* OpenWindowAndStart(const std::wstring& programPath);
+
 }  // namespace gui_test

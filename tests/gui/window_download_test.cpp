@@ -50,19 +50,8 @@ TEST_F(WindowDownloadRun, ChainIsDownloadedAndAppliedInTheWindow) {
   settings.SetFinalVersion("300");
   settings.SetDownloadMode(true);
   settings.PatchServers = {fs::path(server.BaseUrl()).wstring()};
-  NolkPatch::InstallStandardRunDrivers();
-  NolkPatch::SetLogSink(NolkPatch::PostPatchMessage);
-  auto* frame = new NolkPatch::PatchMainFrame(nullptr, fs::path(KORVEL_PATCHER).wstring());
+  auto* frame = gui_test::OpenWindowAndStart(fs::path(KORVEL_PATCHER).wstring());
   m_frame = frame;
-  NolkPatch::UserDialogs dialogs;
-  dialogs.askYesNo = [](wxWindow*, const wxString&, const wxString&) { return wxNO; };
-  dialogs.showMessage = [](const wxString&, const wxString&) {};
-  dialogs.chooseFile = [](wxWindow*, const wxString&, const wxString&) { return wxString(); };
-  frame->SetUserDialogs(std::move(dialogs));
-  frame->Show();
-  frame->ShowInstallPath();
-
-  NolkPatch::StartSelectedMode(*frame);
   // Part of the first archive is in: the gauge follows the bytes.
   const bool downloading = gui_test::PumpUntil(
       [&] {

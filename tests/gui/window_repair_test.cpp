@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 using Files = std::map<std::string, std::string>;
 using standalone_test::NoiseBytes;
 
-
 void WriteFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
@@ -34,7 +33,8 @@ Files TakeTree(const fs::path& root) {
   Files tree;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
     const std::string relative = fs::relative(entry.path(), root).generic_string();
-    if (relative != "repair.cks" && entry.is_regular_file()) tree[relative] = app_test::ReadFile(entry.path());
+    if (relative != "repair.cks" && entry.is_regular_file())
+      tree[relative] = app_test::ReadFile(entry.path());
   }
   return tree;
 }
@@ -115,19 +115,8 @@ TEST_F(WindowRepairRun, DamagedInstallationIsRepairedInTheWindow) {
   settings.Reset();
   settings.RepairMode = true;
   settings.InstallPath = install.wstring();
-  NolkPatch::InstallStandardRunDrivers();
-  NolkPatch::SetLogSink(NolkPatch::PostPatchMessage);
-  auto* frame = new NolkPatch::PatchMainFrame(nullptr, fs::path(KORVEL_PATCHER).wstring());
+  auto* frame = gui_test::OpenWindowAndStart(fs::path(KORVEL_PATCHER).wstring());
   m_frame = frame;
-  NolkPatch::UserDialogs dialogs;
-  dialogs.askYesNo = [](wxWindow*, const wxString&, const wxString&) { return wxNO; };
-  dialogs.showMessage = [](const wxString&, const wxString&) {};
-  dialogs.chooseFile = [](wxWindow*, const wxString&, const wxString&) { return wxString(); };
-  frame->SetUserDialogs(std::move(dialogs));
-  frame->Show();
-  frame->ShowInstallPath();
-
-  NolkPatch::StartSelectedMode(*frame);
   const bool receiving = gui_test::PumpUntil(
       [&] { return frame->LogPane()->GetValue().Contains("Receiving updated files."); }, 60000);
   EXPECT_TRUE(receiving) << frame->LogPane()->GetValue();
