@@ -6,9 +6,10 @@
 # tool runs five times in turn, each run starting after a sync so that
 # neither waits on the other's writes; the best time of each is shown with
 # the ratio, and every run's time beside. The served file stays in the
-# page cache for both alike. Over HTTP the download is also timed as a
-# patcher built with publisher keys makes it (korvel-bench-download-signed:
-# the archive's SHA-256 taken while it arrives), beside the plain one.
+# page cache for both alike. Over HTTP each round also times the download
+# as a patcher built with publisher keys makes it
+# (korvel-bench-download-signed: the archive's SHA-256 taken while it
+# arrives), right after the plain one.
 #
 # usage: bench/download.sh [BUILD_DIR]   (a Release build; default build)
 # Work files go to $KORVEL_BENCH_DIR (default BUILD_DIR/bench-download),
@@ -109,10 +110,14 @@ theirs() {  # theirs URL -> seconds
 printf "%-18s %-6s %10s | %10s | ours/curl\n" "1 GiB archive" "" "korvel" "curl -o"
 for proto in http ftp; do
   if [ $proto = http ]; then url=http://127.0.0.1:$http_port/big.zip; else url=ftp://127.0.0.1:$ftp_port/big.zip; fi
-  our_times=() their_times=()
+  our_times=() their_times=() signed_times=()
   for _ in $(seq $rounds); do
     our_times+=("$(ours "$url")")
     check "$work/out/ours.zip"
+    if [ $proto = http ] && [ -x "$signed_bin" ]; then
+      signed_times+=("$(ours "$url" "$signed_bin")")
+      check "$work/out/ours.zip"
+    fi
     their_times+=("$(theirs "$url")")
     check "$work/out/curl.zip"
   done
@@ -122,12 +127,7 @@ for proto in http ftp; do
     printf "%-18s %-6s %8.2f s | %8.2f s | %s\n" "$proto (loopback)" "$pick" "$our" "$their" "$(ratio "$our" "$their")"
   done
   echo "  runs: ours ${our_times[*]}; curl ${their_times[*]}"
-  if [ $proto = http ] && [ -x "$signed_bin" ]; then
-    signed_times=()
-    for _ in $(seq $rounds); do
-      signed_times+=("$(ours "$url" "$signed_bin")")
-      check "$work/out/ours.zip"
-    done
+  if [ ${#signed_times[@]} -gt 0 ]; then
     for pick in best median; do
       signed=$($pick "${signed_times[@]}")
       our=$($pick "${our_times[@]}")

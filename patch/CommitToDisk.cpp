@@ -54,7 +54,10 @@ void DiskForcer::AddAtFinish(const std::wstring& path) {
 void DiskForcer::StartHelperIfUseful() {
   if (m_helpers.size() >= kHelperThreads) return;
   try {
-    m_helpers.emplace_back([this] { Work(); });
+    m_helpers.emplace_back([this] {
+      OS::Current().UseFaultStackOnThisThread();  // a fault here can still be reported
+      Work();
+    });
   } catch (const std::system_error&) {
   }
 }

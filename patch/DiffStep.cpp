@@ -312,7 +312,10 @@ class PatchedStepRunner {
     running.alone = alone;
     EntryWork* work = running.work.get();
     try {
-      running.thread = std::thread([work] { PatchEntry(*work); });
+      running.thread = std::thread([work] {
+        OS::Current().UseFaultStackOnThisThread();  // a fault here can still be reported
+        PatchEntry(*work);
+      });
     } catch (const std::system_error&) {
       PatchEntry(*work);  // no thread to be had: the entry runs here
     }

@@ -3,6 +3,8 @@
 #include <openssl/evp.h>
 #include <sodium.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "KernelStandard/platform/Platform.h"
@@ -44,7 +46,10 @@ Sha256Digest Sha256::Finish() {
 }
 
 WrittenFileDigest::WrittenFileDigest() : m_hash(std::make_unique<Sha256>()) {
-  m_thread = std::thread([this] { HashPieces(); });
+  m_thread = std::thread([this] {
+    OS::Current().UseFaultStackOnThisThread();  // a fault here can still be reported
+    HashBlocks();
+  });
 }
 
 WrittenFileDigest::~WrittenFileDigest() {
@@ -56,37 +61,53 @@ WrittenFileDigest::~WrittenFileDigest() {
   m_thread.join();
 }
 
-void WrittenFileDigest::HashPieces() {
+void WrittenFileDigest::HashBlocks() {
   std::unique_lock lock(m_lock);
   for (;;) {
-    m_changed.wait(lock, [this] { return m_stop || !m_pieces.empty(); });
-    if (m_pieces.empty()) return;  // stopped with nothing left
-    Piece piece = std::move(m_pieces.front());
-    m_pieces.pop_front();
+    m_changed.wait(lock, [this] { return m_stop || !m_full.empty(); });
+    if (m_stop) return;  // nobody waits for the digest any more
+    std::unique_ptr<Block> block = std::move(m_full.front());
+    m_full.pop_front();
     m_busy = true;
     lock.unlock();
-    if (piece.restart) {
-      m_hash = std::make_unique<Sha256>();
-    } else {
-      m_hash->Update(piece.bytes.data(), piece.bytes.size());
-    }
+    if (block->restart) m_hash = std::make_unique<Sha256>();
+    m_hash->Update(block->bytes.get(), block->used);
+    block->restart = false;
+    block->used = 0;
     lock.lock();
+    m_free.push_back(std::move(block));
     m_busy = false;
-    m_queuedBytes -= piece.bytes.size();
     m_changed.notify_all();
   }
 }
 
-void WrittenFileDigest::Queue(Piece piece) {
+WrittenFileDigest::Block& WrittenFileDigest::FillingBlock() {
+  if (m_filling != nullptr) return *m_filling;
   std::unique_lock lock(m_lock);
-  m_changed.wait(lock, [this] { return m_queuedBytes < kMaxQueuedBytes; });
-  m_queuedBytes += piece.bytes.size();
-  m_pieces.push_back(std::move(piece));
+  if (m_free.empty() && m_blocksMade < kBlockCount) {
+    ++m_blocksMade;
+    lock.unlock();
+    m_filling = std::make_unique<Block>();
+    return *m_filling;
+  }
+  m_changed.wait(lock, [this] { return !m_free.empty(); });
+  m_filling = std::move(m_free.back());
+  m_free.pop_back();
+  return *m_filling;
+}
+
+void WrittenFileDigest::HandOver() {
+  if (m_filling == nullptr) return;
+  {
+    std::lock_guard lock(m_lock);
+    m_full.push_back(std::move(m_filling));
+  }
   m_changed.notify_all();
 }
 
 void WrittenFileDigest::Restart() {
-  Queue(Piece{true, {}});
+  if (m_filling != nullptr && m_filling->used > 0) HandOver();
+  FillingBlock().restart = true;
   m_next = 0;
   m_known = true;
 }
@@ -98,9 +119,17 @@ void WrittenFileDigest::Written(std::uint64_t position, const void* data, std::s
     m_known = false;
     return;
   }
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  Queue(Piece{false, std::vector<std::uint8_t>(bytes, bytes + length)});
   m_next += length;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (length > 0) {
+    Block& block = FillingBlock();
+    const std::size_t take = std::min(length, kBlockBytes - block.used);
+    std::memcpy(block.bytes.get() + block.used, bytes, take);
+    block.used += take;
+    bytes += take;
+    length -= take;
+    if (block.used == kBlockBytes) HandOver();
+  }
 }
 
 void WrittenFileDigest::Resized(std::uint64_t size) {
@@ -114,8 +143,9 @@ void WrittenFileDigest::Resized(std::uint64_t size) {
 std::optional<Sha256Digest> WrittenFileDigest::Finish(std::uint64_t fileSize) {
   if (!m_known || m_next != fileSize) return std::nullopt;
   m_known = false;
+  HandOver();
   std::unique_lock lock(m_lock);
-  m_changed.wait(lock, [this] { return m_pieces.empty() && !m_busy; });
+  m_changed.wait(lock, [this] { return m_full.empty() && !m_busy; });
   return m_hash->Finish();
 }
 

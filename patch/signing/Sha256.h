@@ -46,12 +46,17 @@ class Sha256 {
 // download), a gap or any other cut makes the digest unknown, and the
 // caller hashes the file instead.
 //
-// The hashing runs on a thread of its own, fed with copies of the written
-// bytes, so that it overlaps the download instead of adding to it; at most
-// kMaxQueuedBytes wait for it, after which a write waits for the hash.
+// The hashing runs on a thread of its own so that it overlaps the download
+// instead of adding to it. Written bytes are copied into a small pool of
+// reused 1 MiB blocks and the thread is woken once per full block, not
+// once per network read: a fresh buffer for every read cost more (page
+// faults and wake-ups) than the hash itself. When every block waits for the
+// thread (kMaxQueuedBytes), a write waits for the hash.
 class WrittenFileDigest {
  public:
-  static constexpr std::size_t kMaxQueuedBytes = 16u << 20;
+  static constexpr std::size_t kBlockBytes = 1u << 20;
+  static constexpr std::size_t kBlockCount = 16;
+  static constexpr std::size_t kMaxQueuedBytes = kBlockBytes * kBlockCount;
 
   WrittenFileDigest();
   ~WrittenFileDigest();
@@ -64,24 +69,27 @@ class WrittenFileDigest {
   std::optional<Sha256Digest> Finish(std::uint64_t fileSize);
 
  private:
-  // A piece for the hashing thread; an empty one with `restart` starts a
-  // new hash.
-  struct Piece {
+  // Bytes for the hashing thread; `restart` starts a new hash before them.
+  struct Block {
     bool restart = false;
-    std::vector<std::uint8_t> bytes;
+    std::size_t used = 0;
+    std::unique_ptr<std::uint8_t[]> bytes = std::make_unique<std::uint8_t[]>(kBlockBytes);
   };
   void Restart();
-  void Queue(Piece piece);
-  void HashPieces();
+  Block& FillingBlock();
+  void HandOver();
+  void HashBlocks();
 
   std::uint64_t m_next = 0;
   bool m_known = true;
+  std::unique_ptr<Block> m_filling;  // the writer's, not yet handed over
 
   std::mutex m_lock;
   std::condition_variable m_changed;
-  std::deque<Piece> m_pieces;
-  std::size_t m_queuedBytes = 0;
-  bool m_busy = false;  // the thread is hashing a piece it took
+  std::deque<std::unique_ptr<Block>> m_full;  // waiting for the thread
+  std::vector<std::unique_ptr<Block>> m_free;
+  std::size_t m_blocksMade = 0;
+  bool m_busy = false;  // the thread is hashing a block it took
   bool m_stop = false;
   std::unique_ptr<Sha256> m_hash;  // used by the thread only, until it is idle
   std::thread m_thread;

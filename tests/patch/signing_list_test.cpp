@@ -192,11 +192,25 @@ TEST(WrittenFileDigest, BytesInOrderGiveTheFileDigestAnythingElseNone) {
 TEST(WrittenFileDigest, WritesBeyondTheQueueLimitWaitForTheHashAndLoseNothing) {
   std::vector<std::uint8_t> body(3 * NolkSign::WrittenFileDigest::kMaxQueuedBytes + 12345);
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  const auto whole = NolkSign::Sha256Of(body.data(), body.size());
+  // Pieces that do not divide the hashing blocks, so that pieces are split
+  // across blocks.
+  constexpr std::size_t kPiece = 100003;
+  const auto writeAll = [&](NolkSign::WrittenFileDigest& digest, std::size_t upTo) {
+    for (std::size_t at = 0; at < upTo; at += kPiece)
+      digest.Written(at, body.data() + at, std::min(kPiece, upTo - at));
+  };
   NolkSign::WrittenFileDigest digest;
-  constexpr std::size_t kPiece = 1 << 20;
-  for (std::size_t at = 0; at < body.size(); at += kPiece)
-    digest.Written(at, body.data() + at, std::min(kPiece, body.size() - at));
-  EXPECT_EQ(digest.Finish(body.size()), NolkSign::Sha256Of(body.data(), body.size()));
+  writeAll(digest, body.size());
+  EXPECT_EQ(digest.Finish(body.size()), whole);
+
+  // Cut to 0 after one and a half blocks, then the whole body again: only
+  // the second pass counts, even with blocks of the first still queued.
+  NolkSign::WrittenFileDigest restarted;
+  writeAll(restarted, NolkSign::WrittenFileDigest::kBlockBytes * 3 / 2);
+  restarted.Resized(0);
+  writeAll(restarted, body.size());
+  EXPECT_EQ(restarted.Finish(body.size()), whole);
 }
 
 }  // namespace
