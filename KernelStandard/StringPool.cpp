@@ -2,15 +2,15 @@
 
 namespace Vek {
 
-const std::string* StringPool::Acquire(std::string_view text) {
+const Alloc::Text* StringPool::Acquire(std::string_view text) {
   CriticalSectionLock lock(m_lock);
   auto found = m_strings.find(text);
-  if (found == m_strings.end()) found = m_strings.emplace(std::string(text), 0).first;
+  if (found == m_strings.end()) found = m_strings.emplace(Alloc::Text(text), 0).first;
   ++found->second;
   return &found->first;
 }
 
-void StringPool::Release(const std::string* text) {
+void StringPool::Release(const Alloc::Text* text) {
   if (text == nullptr) return;
   CriticalSectionLock lock(m_lock);
   const auto found = m_strings.find(*text);

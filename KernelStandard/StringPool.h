@@ -1,6 +1,7 @@
 // Vek::StringPool: interned, reference-counted 8-bit strings. Equal texts
 // share one stored copy, which lives until its last reference is released.
-// One critical section guards the pool.
+// The copies' characters come from the small-block allocator; one
+// critical section guards the pool.
 #pragma once
 
 #include <cstddef>
@@ -9,20 +10,21 @@
 #include <string_view>
 
 #include "KernelStandard/CriticalSection.h"
+#include "KernelStandard/alloc/SmallBlockAllocator.h"
 
 namespace Vek {
 
 class StringPool {
  public:
   // The stored copy of the text, with one more reference.
-  const std::string* Acquire(std::string_view text);
+  const Alloc::Text* Acquire(std::string_view text);
   // Drops a reference taken by Acquire; the copy goes with its last one.
-  void Release(const std::string* text);
+  void Release(const Alloc::Text* text);
   std::size_t Size();
 
  private:
   CriticalSection m_lock;
-  std::map<std::string, std::size_t, std::less<>> m_strings;  // text -> references
+  std::map<Alloc::Text, std::size_t, std::less<>> m_strings;  // text -> references
 };
 
 }  // namespace Vek

@@ -19,6 +19,7 @@
 #include "KernelStandard/KernelStartup.h"
 #include "KernelStandard/ProcessQuery.h"
 #include "KernelStandard/platform/Platform.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace {
 
@@ -230,9 +231,9 @@ TEST(KernelStartup, AFullShutdownTableStopsTheProgram) {
 
 TEST(KernelStringPool, EqualTextsShareOneCopyUntilTheLastRelease) {
   Vek::StringPool pool;
-  const std::string* first = pool.Acquire("Launcher.exe");
-  const std::string* second = pool.Acquire(std::string("Launcher") + ".exe");
-  const std::string* other = pool.Acquire("other");
+  const Alloc::Text* first = pool.Acquire("Launcher.exe");
+  const Alloc::Text* second = pool.Acquire(std::string("Launcher") + ".exe");
+  const Alloc::Text* other = pool.Acquire("other");
   EXPECT_EQ(first, second);
   EXPECT_NE(first, other);
   EXPECT_EQ(pool.Size(), 2u);
@@ -242,6 +243,19 @@ TEST(KernelStringPool, EqualTextsShareOneCopyUntilTheLastRelease) {
   pool.Release(second);
   pool.Release(other);
   EXPECT_EQ(pool.Size(), 0u);
+}
+
+TEST(KernelStringPool, LongTextsLiveInSmallBlocks) {
+  Vek::StringPool pool;
+  const std::string text(40, 'x');  // beyond the string's own inline room
+  const std::uint32_t blockClass = static_cast<std::uint32_t>(Alloc::BlockBytes(text.size() + 1) / 8);
+  pool.Release(pool.Acquire(text));  // the class now has a chunk cut into free blocks
+  const std::size_t freeBefore = Alloc::FreeBlocks(blockClass);
+  const Alloc::Text* stored = pool.Acquire(text);
+  EXPECT_EQ(Alloc::FreeBlocks(blockClass), freeBefore - 1);
+  EXPECT_EQ(std::string_view(*stored), text);
+  pool.Release(stored);
+  EXPECT_EQ(Alloc::FreeBlocks(blockClass), freeBefore);
 }
 
 }  // namespace
