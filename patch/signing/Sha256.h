@@ -1,8 +1,10 @@
-// SHA-256, in pieces or over a whole file. It comes from OpenSSL's
-// libcrypto (already linked for HTTPS), which uses the processor's SHA
-// instructions where there are any: about 1.4 GB/s here, against about
-// 0.2 GB/s for libsodium's portable code, which would make the checksum of
-// a downloaded archive cost more than its download on a fast link.
+// SHA-256, in pieces or over a whole file. On Linux it comes from
+// OpenSSL's libcrypto (already linked for HTTPS, Sha256OpenSsl.cpp), which
+// uses the processor's SHA instructions where there are any: about
+// 1.4 GB/s here, against about 0.2 GB/s for libsodium's portable code,
+// which would make the checksum of a downloaded archive cost more than its
+// download on a fast link. Builds without OpenSSL (Windows) take
+// libsodium's (Sha256Sodium.cpp).
 #pragma once
 
 #include <array>
