@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "KernelStandard/CrashReport.h"
+#include "KernelStandard/platform/LocalTime.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace NolkPatch {
@@ -48,7 +49,7 @@ bool InstallFatalErrorHandling(MessageBoxFunction messageBox) {
   if (OS::Current().DebuggerAttached()) return false;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  OS::LocalTime(now, local);
   const std::string name = CrashDumpFileName(local);
   std::snprintf(g_dumpName, sizeof(g_dumpName), "%s", name.c_str());
   g_messageBox = std::move(messageBox);
