@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "KernelStandard/Log.h"
 #include "net/InternetSession.h"
@@ -47,15 +48,6 @@ void TakeHeaderLine(ResponseSink& sink, const std::string& line) {
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* context) {
   TakeHeaderLine(*static_cast<ResponseSink*>(context), std::string(data, size * count));
   return size * count;
-}
-
-// "bytes 1000-4999/5000": the first byte must be the one asked for.
-bool RangeStartsAt(const std::string& contentRange, std::uint64_t offset) {
-  const std::string prefix = "bytes ";
-  if (contentRange.rfind(prefix, 0) != 0) return false;
-  const std::size_t dash = contentRange.find('-', prefix.size());
-  if (dash == std::string::npos) return false;
-  return contentRange.substr(prefix.size(), dash - prefix.size()) == std::to_string(offset);
 }
 
 // Before the first byte of an HTTP body: an error status is a failed
@@ -103,6 +95,21 @@ int OnProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 }  // namespace
+
+// The session is never closed: curl_global_cleanup is not safe while other
+// threads might still be inside the library at process end.
+bool CreateInternetSession() {
+  static std::once_flag once;
+  static bool created = false;
+  std::call_once(once, [] {
+    const CURLcode result = curl_global_init(CURL_GLOBAL_ALL);
+    created = result == CURLE_OK;
+    if (!created)
+      LogPrint("NolkInetInternal::CreateInternetSession> InternetOpen failed with error %d\n",
+               static_cast<int>(result));
+  });
+  return created;
+}
 
 CurlHandle::CurlHandle() {
   if (CreateInternetSession()) m_curl = curl_easy_init();
@@ -183,10 +190,6 @@ std::size_t ReadResponseChunk(ResponseSink& sink, const char* block, std::size_t
     sink.bytesWritten += taken;
   }
   return sink.cancelled ? CURL_WRITEFUNC_ERROR : length;
-}
-
-bool IsSuccessStatus(long status) {
-  return status >= 200 && status <= 299;
 }
 
 bool IsConnectionDrop(CURLcode code) {

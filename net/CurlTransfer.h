@@ -13,6 +13,7 @@
 #include <string>
 
 #include "net/DownloadURLCallback.h"
+#include "net/HttpResponseRules.h"
 #include "stream/NolkDataBuffer.h"
 
 namespace NolkInetInternal {
@@ -80,7 +81,6 @@ void AttachSink(CurlHandle& handle, ResponseSink& sink);
 // failure). Returns the bytes taken, anything else stops the transfer.
 std::size_t ReadResponseChunk(ResponseSink& sink, const char* block, std::size_t length);
 
-bool IsSuccessStatus(long status);
 // Whether a failure says the connection was cut or reset under a transfer.
 bool IsConnectionDrop(CURLcode code);
 

@@ -71,7 +71,7 @@ NolkResult ReportFailure(CurlHandle& handle, CURLcode code, const ResponseSink& 
 // A weak ETag ("W/...") may not be used for a range; Last-Modified serves
 // then.
 void KeepValidator(const ResponseSink& sink, HttpResumePoint& resume) {
-  resume.etag = sink.etag.rfind("W/", 0) == 0 ? std::string() : sink.etag;
+  resume.etag = NolkInetInternal::StrongEtag(sink.etag);
   resume.lastModified = sink.lastModified;
 }
 

@@ -1,12 +1,8 @@
 #include "net/InternetSession.h"
 
-#include <curl/curl.h>
-
 #include <atomic>
 #include <charconv>
-#include <mutex>
 
-#include "KernelStandard/Log.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace NolkInetInternal {
@@ -28,21 +24,6 @@ std::uint32_t PauseFromEnvironment() {
 }
 
 }  // namespace
-
-// The session is never closed: curl_global_cleanup is not safe while other
-// threads might still be inside the library at process end.
-bool CreateInternetSession() {
-  static std::once_flag once;
-  static bool created = false;
-  std::call_once(once, [] {
-    const CURLcode result = curl_global_init(CURL_GLOBAL_ALL);
-    created = result == CURLE_OK;
-    if (!created)
-      LogPrint("NolkInetInternal::CreateInternetSession> InternetOpen failed with error %d\n",
-               static_cast<int>(result));
-  });
-  return created;
-}
 
 const char* AgentName() {
   return "Nolk";

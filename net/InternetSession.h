@@ -9,6 +9,9 @@
 // PEM file of certificate authorities used instead of the system store (a
 // private patch server's own CA, the tests' CA). Nothing turns the
 // verification off.
+//
+// On Windows the session is WinINet's (net/win32/): the system's proxy
+// settings and trust store apply, and KORVEL_CA_FILE is not read.
 #pragma once
 
 #include <cstdint>

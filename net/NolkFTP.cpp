@@ -3,14 +3,18 @@
 #include "KernelStandard/Log.h"
 #include "net/CurlTransfer.h"
 
+namespace NolkInetInternal {
+class FtpConnection : public CurlHandle {};
+}  // namespace NolkInetInternal
+
 namespace {
 
-using NolkInetInternal::CurlHandle;
+using NolkInetInternal::FtpConnection;
 using NolkInetInternal::ResponseSink;
 
 constexpr int kAttempts = 2;
 
-bool IsResumeRefusal(CURLcode code) {
+bool IsResumeRefusal(int code) {
   return code == CURLE_FTP_COULDNT_USE_REST || code == CURLE_BAD_DOWNLOAD_RESUME || code == CURLE_RANGE_ERROR;
 }
 
@@ -53,7 +57,7 @@ std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) {
 
 }  // namespace
 
-NolkFTP::NolkFTP() : m_connection(std::make_unique<CurlHandle>()) {}
+NolkFTP::NolkFTP() : m_connection(std::make_unique<FtpConnection>()) {}
 
 NolkFTP::~NolkFTP() = default;
 
@@ -85,7 +89,7 @@ void NolkFTP::PrepareCommand(const std::string& path) {
 }
 
 // A command without a transfer (login, change of folder, size).
-CURLcode NolkFTP::RunCommand() {
+int NolkFTP::RunCommand() {
   curl_easy_setopt(m_connection->Get(), CURLOPT_NOBODY, 1L);
   m_lastError = curl_easy_perform(m_connection->Get());
   return m_lastError;
@@ -112,12 +116,14 @@ NolkResult NolkFTP::Open(const std::string& host, const std::string& user, const
     }
   }
   LogPrint("NolkFTP::Open> Connection to \"%s\" failed with error %d (%s)\n", host.c_str(),
-           static_cast<int>(m_lastError), m_connection->ErrorText(m_lastError).c_str());
+           static_cast<int>(m_lastError),
+           m_connection->ErrorText(static_cast<CURLcode>(m_lastError)).c_str());
   return NOLKRESULT_CONNECTION_LOST;
 }
 
 NolkResult NolkFTP::Reconnect(bool restoreDirectory) {
-  if (!NolkInetInternal::IsConnectionDrop(m_lastError)) return NOLKRESULT_CONNECTION_LOST;
+  if (!NolkInetInternal::IsConnectionDrop(static_cast<CURLcode>(m_lastError)))
+    return NOLKRESULT_CONNECTION_LOST;
   const std::string folder = m_currentDirectory;
   if (Open(m_host, m_user, m_password, m_passive, m_port) == NOLKRESULT_OK && restoreDirectory &&
       !folder.empty())
@@ -137,7 +143,7 @@ NolkResult NolkFTP::SetDirectory(const std::string& path) {
     curl_easy_setopt(m_connection->Get(), CURLOPT_POSTQUOTE, commands);
     curl_easy_setopt(m_connection->Get(), CURLOPT_HEADERFUNCTION, OnReply);
     curl_easy_setopt(m_connection->Get(), CURLOPT_HEADERDATA, &collector);
-    const CURLcode code = RunCommand();
+    const int code = RunCommand();
     curl_easy_setopt(m_connection->Get(), CURLOPT_POSTQUOTE, nullptr);
     curl_slist_free_all(commands);
     if (code != CURLE_OK) continue;
@@ -166,9 +172,8 @@ NolkResult NolkFTP::GetRemoteFileSize(const std::string& path, std::uint64_t& si
   return NOLKRESULT_CONNECTION_LOST;
 }
 
-CURLcode NolkFTP::FetchOnce(const std::string& path, NolkDataBuffer& destination,
-                            DownloadURLCallback* callback, std::uint64_t start, bool& cancelled,
-                            NolkResult& writeResult, bool& bodyStarted) {
+int NolkFTP::FetchOnce(const std::string& path, NolkDataBuffer& destination, DownloadURLCallback* callback,
+                       std::uint64_t start, bool& cancelled, NolkResult& writeResult, bool& bodyStarted) {
   PrepareCommand(path);
   ResponseSink sink;
   sink.destination = &destination;
@@ -198,7 +203,7 @@ NolkResult NolkFTP::FetchFile(const std::string& path, NolkDataBuffer& destinati
     bool cancelled = false;
     bool bodyStarted = false;
     NolkResult writeResult = NOLKRESULT_OK;
-    const CURLcode code = FetchOnce(path, destination, callback, start, cancelled, writeResult, bodyStarted);
+    const int code = FetchOnce(path, destination, callback, start, cancelled, writeResult, bodyStarted);
     if (code == CURLE_OK) return NOLKRESULT_OK;
     if (cancelled) return NOLKRESULT_CLOSED;
     if (writeResult != NOLKRESULT_OK) return writeResult;
@@ -212,7 +217,7 @@ NolkResult NolkFTP::FetchFile(const std::string& path, NolkDataBuffer& destinati
     }
     if (bodyStarted) {
       LogPrint("InternetReadFile returned %d (%s) with actualByteCount=%llu\n", static_cast<int>(code),
-               m_connection->ErrorText(code).c_str(),
+               m_connection->ErrorText(static_cast<CURLcode>(code)).c_str(),
                static_cast<unsigned long long>(destination.GetSize() - start));
       return NOLKRESULT_CONNECTION_LOST;
     }
@@ -220,7 +225,7 @@ NolkResult NolkFTP::FetchFile(const std::string& path, NolkDataBuffer& destinati
     if (!m_connected) break;
   }
   LogPrint("FtpOpenFile returned %d (%s).\n", static_cast<int>(m_lastError),
-           m_connection->ErrorText(m_lastError).c_str());
+           m_connection->ErrorText(static_cast<CURLcode>(m_lastError)).c_str());
   return NOLKRESULT_CONNECTION_LOST;
 }
 

@@ -1,4 +1,5 @@
-// An FTP client on one control connection (libcurl underneath): log in,
+// An FTP client on one control connection (libcurl underneath, WinINet on
+// Windows: net/win32/WinInetFtp.cpp): log in,
 // change and read back the remote directory, ask a file's size, and fetch
 // a file into a data buffer, resuming with REST from the buffer's length.
 // A dropped connection is opened again with the stored login.
@@ -8,8 +9,6 @@
 // that does not start with "/".
 #pragma once
 
-#include <curl/curl.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,7 +17,7 @@
 #include "stream/NolkDataBuffer.h"
 
 namespace NolkInetInternal {
-class CurlHandle;
+class FtpConnection;  // the library's connection
 }
 
 class NolkFTP {
@@ -48,14 +47,15 @@ class NolkFTP {
  private:
   std::string UrlOf(const std::string& path) const;
   void PrepareCommand(const std::string& path);
-  CURLcode RunCommand();
-  CURLcode FetchOnce(const std::string& path, NolkDataBuffer& destination, DownloadURLCallback* callback,
-                     std::uint64_t start, bool& cancelled, NolkResult& writeResult, bool& bodyStarted);
+  // The library's result codes: 0 is success.
+  int RunCommand();
+  int FetchOnce(const std::string& path, NolkDataBuffer& destination, DownloadURLCallback* callback,
+                std::uint64_t start, bool& cancelled, NolkResult& writeResult, bool& bodyStarted);
   bool ResumeStart(const std::string& path, NolkDataBuffer& destination, std::uint64_t& start);
   NolkResult FetchFile(const std::string& path, NolkDataBuffer& destination, DownloadURLCallback* callback,
                        std::uint64_t start);
 
-  std::unique_ptr<NolkInetInternal::CurlHandle> m_connection;
+  std::unique_ptr<NolkInetInternal::FtpConnection> m_connection;
   bool m_connected = false;
   std::string m_host;
   std::string m_user;
@@ -63,5 +63,5 @@ class NolkFTP {
   std::int32_t m_port = 21;
   std::string m_currentDirectory;
   bool m_passive = true;
-  CURLcode m_lastError = CURLE_OK;
+  int m_lastError = 0;
 };
