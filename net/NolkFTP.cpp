@@ -187,16 +187,6 @@ int NolkFTP::FetchOnce(const std::string& path, NolkDataBuffer& destination, Dow
   return m_lastError;
 }
 
-// The destination's length is where the transfer goes on; REST is sent
-// with the file request itself, so a refusal shows only there.
-bool NolkFTP::ResumeStart(const std::string& path, NolkDataBuffer& destination, std::uint64_t& start) {
-  start = destination.GetSize();
-  if (start > 0)
-    LogPrint("NolkFTP::GetFileAtPath> resuming download of \"%s\" at byte %llu.\n", path.c_str(),
-             static_cast<unsigned long long>(start));
-  return destination.SetPosition(start) == NOLKRESULT_OK;
-}
-
 NolkResult NolkFTP::FetchFile(const std::string& path, NolkDataBuffer& destination,
                               DownloadURLCallback* callback, std::uint64_t start) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -227,12 +217,4 @@ NolkResult NolkFTP::FetchFile(const std::string& path, NolkDataBuffer& destinati
   LogPrint("FtpOpenFile returned %d (%s).\n", static_cast<int>(m_lastError),
            m_connection->ErrorText(static_cast<CURLcode>(m_lastError)).c_str());
   return NOLKRESULT_CONNECTION_LOST;
-}
-
-NolkResult NolkFTP::GetFileAtPath(const std::string& path, NolkDataBuffer& destination,
-                                  DownloadURLCallback* callback) {
-  if (!m_connected) return NOLKRESULT_NOT_OPEN;
-  std::uint64_t start = 0;
-  if (!ResumeStart(path, destination, start)) return NOLKRESULT_FILE_ERROR;
-  return FetchFile(path, destination, callback, start);
 }
