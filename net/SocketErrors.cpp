@@ -6,24 +6,24 @@ NolkResult ResultFromSocketError(std::uint32_t systemError) {
     case NONE:
       return NOLKRESULT_OK;
     case NETNAME_DELETED:
-    case WSAENETDOWN:
-    case WSAENETUNREACH:
-    case WSAECONNRESET:
-    case WSAETIMEDOUT:
-    case WSAEHOSTUNREACH:
+    case NETDOWN:
+    case NETUNREACH:
+    case CONNRESET:
+    case TIMEDOUT:
+    case HOSTUNREACH:
       return NOLKRESULT_CONNECTION_LOST;
     case OPERATION_ABORTED:
       return NOLKRESULT_CLOSED;
-    case WSAEFAULT:
-    case WSAEAFNOSUPPORT:
-    case WSAEADDRNOTAVAIL:
+    case FAULT:
+    case AFNOSUPPORT:
+    case ADDRNOTAVAIL:
       return NOLKRESULT_BAD_ARGUMENT;
-    case WSAEINVAL:
-    case WSAEALREADY:
-    case WSAENOTSOCK:
-    case WSANOTINITIALISED:
+    case INVAL:
+    case ALREADY:
+    case NOTSOCK:
+    case NOTINITIALISED:
       return NOLKRESULT_NOT_OPEN;
-    case WSAECONNREFUSED:
+    case CONNREFUSED:
       return NOLKRESULT_REFUSED;
     default:
       return NOLKRESULT_SOCKET_ERROR;

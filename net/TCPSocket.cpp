@@ -35,29 +35,29 @@ struct ErrorMapping {
 };
 
 constexpr ErrorMapping kErrorMappings[] = {
-    {std::errc::connection_refused, SocketError::WSAECONNREFUSED},
-    {std::errc::connection_reset, SocketError::WSAECONNRESET},
-    {std::errc::broken_pipe, SocketError::WSAECONNRESET},
-    {std::errc::timed_out, SocketError::WSAETIMEDOUT},
-    {std::errc::network_down, SocketError::WSAENETDOWN},
-    {std::errc::network_unreachable, SocketError::WSAENETUNREACH},
-    {std::errc::host_unreachable, SocketError::WSAEHOSTUNREACH},
-    {std::errc::connection_aborted, SocketError::WSAECONNABORTED},
-    {std::errc::network_reset, SocketError::WSAENETRESET},
-    {std::errc::bad_address, SocketError::WSAEFAULT},
-    {std::errc::address_family_not_supported, SocketError::WSAEAFNOSUPPORT},
-    {std::errc::address_in_use, SocketError::WSAEADDRINUSE},
-    {std::errc::address_not_available, SocketError::WSAEADDRNOTAVAIL},
-    {std::errc::invalid_argument, SocketError::WSAEINVAL},
-    {std::errc::connection_already_in_progress, SocketError::WSAEALREADY},
-    {std::errc::not_a_socket, SocketError::WSAENOTSOCK},
-    {std::errc::bad_file_descriptor, SocketError::WSAENOTSOCK},
-    {std::errc::no_buffer_space, SocketError::WSAENOBUFS},
-    {std::errc::not_connected, SocketError::WSAENOTCONN},
-    {std::errc::already_connected, SocketError::WSAEISCONN},
-    {std::errc::permission_denied, SocketError::WSAEACCES},
-    {std::errc::message_size, SocketError::WSAEMSGSIZE},
-    {std::errc::operation_would_block, SocketError::WSAEWOULDBLOCK},
+    {std::errc::connection_refused, SocketError::CONNREFUSED},
+    {std::errc::connection_reset, SocketError::CONNRESET},
+    {std::errc::broken_pipe, SocketError::CONNRESET},
+    {std::errc::timed_out, SocketError::TIMEDOUT},
+    {std::errc::network_down, SocketError::NETDOWN},
+    {std::errc::network_unreachable, SocketError::NETUNREACH},
+    {std::errc::host_unreachable, SocketError::HOSTUNREACH},
+    {std::errc::connection_aborted, SocketError::CONNABORTED},
+    {std::errc::network_reset, SocketError::NETRESET},
+    {std::errc::bad_address, SocketError::FAULT},
+    {std::errc::address_family_not_supported, SocketError::AFNOSUPPORT},
+    {std::errc::address_in_use, SocketError::ADDRINUSE},
+    {std::errc::address_not_available, SocketError::ADDRNOTAVAIL},
+    {std::errc::invalid_argument, SocketError::INVAL},
+    {std::errc::connection_already_in_progress, SocketError::ALREADY},
+    {std::errc::not_a_socket, SocketError::NOTSOCK},
+    {std::errc::bad_file_descriptor, SocketError::NOTSOCK},
+    {std::errc::no_buffer_space, SocketError::NOBUFS},
+    {std::errc::not_connected, SocketError::NOTCONN},
+    {std::errc::already_connected, SocketError::ISCONN},
+    {std::errc::permission_denied, SocketError::ACCES},
+    {std::errc::message_size, SocketError::MSGSIZE},
+    {std::errc::operation_would_block, SocketError::WOULDBLOCK},
 };
 
 // The Winsock number of an asio error. The end of the stream is no error:
@@ -66,7 +66,7 @@ constexpr ErrorMapping kErrorMappings[] = {
 std::uint32_t SystemErrorOf(const std::error_code& error) {
   if (!error || error == asio::error::eof) return SocketError::NONE;
   if (error == asio::error::operation_aborted) return SocketError::OPERATION_ABORTED;
-  if (error == asio::error::shut_down) return SocketError::WSAESHUTDOWN;
+  if (error == asio::error::shut_down) return SocketError::SHUTDOWN;
   // asio's own system category does not compare with the portable error
   // conditions; the library's system category, with the same numbers, does.
   const std::error_code portable = error.category() == asio::error::get_system_category()
@@ -119,12 +119,12 @@ bool TCPSocket::IsInIOCPThread() {
 bool TCPSocket::Create(CPSocketManager* manager) {
   Vek::Assert(INVALID_SOCKET == m_socket.load(), "INVALID_SOCKET == m_socket");
   if (manager == nullptr || manager->WorkerCount() == 0) {
-    OS::SetLastError(static_cast<int>(SocketError::WSANOTINITIALISED));
+    OS::SetLastError(static_cast<int>(SocketError::NOTINITIALISED));
     return false;
   }
   if (!m_holdsManager) {
     if (!CPSocketManager::Retain(manager)) {
-      OS::SetLastError(static_cast<int>(SocketError::WSANOTINITIALISED));
+      OS::SetLastError(static_cast<int>(SocketError::NOTINITIALISED));
       return false;
     }
     m_holdsManager = true;
@@ -147,7 +147,7 @@ bool TCPSocket::Create(CPSocketManager* manager) {
 
 NolkResult TCPSocket::Bind(const SocketAddress& local, int option) {
   EnterUserland();
-  std::uint32_t error = SocketError::WSAENOTSOCK;
+  std::uint32_t error = SocketError::NOTSOCK;
   if (CPSocketManager* manager = GetManager()) {
     manager->RunOnWorker([&] {
       if (!m_impl || !m_impl->socket.is_open()) return;
@@ -169,7 +169,7 @@ NolkResult TCPSocket::Bind(const SocketAddress& local, int option) {
 
 NolkResult TCPSocket::Listen(int backlog) {
   EnterUserland();
-  std::uint32_t error = SocketError::WSAENOTSOCK;
+  std::uint32_t error = SocketError::NOTSOCK;
   if (CPSocketManager* manager = GetManager()) {
     manager->RunOnWorker([&] {
       if (!m_impl || !m_impl->socket.is_open()) return;
@@ -210,7 +210,7 @@ void TCPSocket::CloseOnWorker() {
 }
 
 NolkResult TCPSocket::Shutdown(int how) {
-  std::uint32_t error = SocketError::WSAENOTSOCK;
+  std::uint32_t error = SocketError::NOTSOCK;
   if (CPSocketManager* manager = GetManager()) {
     manager->RunOnWorker([&] {
       if (!m_impl || !m_impl->socket.is_open()) return;
@@ -263,7 +263,7 @@ void TCPSocket::PostOperation(IOOperation& operation) {
     // A socket that was never bound to a port cannot take the request; it
     // fails at once rather than leaving its waiter for ever.
     operation.SetState(IOOperation::STATE_FAILEDPOST);
-    Finish(operation, SocketError::WSAENOTSOCK);
+    Finish(operation, SocketError::NOTSOCK);
     operation.Signal();
     return;
   }
@@ -399,14 +399,14 @@ bool TCPSocket::RecvResponse(IOOperation& operation, std::uint32_t systemError) 
     operation.m_buffer.length = operation.m_requestedLength - operation.m_bytesSoFar;
     systemError = IssueReceive(operation);
     if (systemError == SocketError::NONE) return false;
-    if (systemError == SocketError::WSAENOBUFS) {
+    if (systemError == SocketError::NOBUFS) {
       operation.SetState(IOOperation::STATE_CAUGHT);
-      RetryLater(operation, IOOperation::IO_TCP_StartRead, "TCPSocket::RecvResponse> WSAENOBUFS!");
+      RetryLater(operation, IOOperation::IO_TCP_StartRead, "TCPSocket::RecvResponse> NOBUFS!");
       return false;
     }
     operation.SetState(IOOperation::STATE_FAILEDPOST);
-  } else if (systemError == SocketError::WSAENOBUFS) {
-    RetryLater(operation, IOOperation::IO_TCP_StartRead, "TCPSocket::RecvResponse> WSAENOBUFS!");
+  } else if (systemError == SocketError::NOBUFS) {
+    RetryLater(operation, IOOperation::IO_TCP_StartRead, "TCPSocket::RecvResponse> NOBUFS!");
     return false;
   }
   return Finish(operation, systemError);
@@ -425,14 +425,14 @@ bool TCPSocket::SendResponse(IOOperation& operation, std::uint32_t systemError) 
     operation.m_buffer.length = operation.m_requestedLength - operation.m_bytesSoFar;
     systemError = IssueSend(operation);
     if (systemError == SocketError::NONE) return false;
-    if (systemError == SocketError::WSAENOBUFS) {
+    if (systemError == SocketError::NOBUFS) {
       operation.SetState(IOOperation::STATE_CAUGHT);
-      RetryLater(operation, IOOperation::IO_TCP_StartWrite, "TCPSocket::SendResponse> WSAENOBUFS!");
+      RetryLater(operation, IOOperation::IO_TCP_StartWrite, "TCPSocket::SendResponse> NOBUFS!");
       return false;
     }
     operation.SetState(IOOperation::STATE_FAILEDPOST);
-  } else if (systemError == SocketError::WSAENOBUFS) {
-    RetryLater(operation, IOOperation::IO_TCP_StartWrite, "TCPSocket::SendResponse> WSAENOBUFS!");
+  } else if (systemError == SocketError::NOBUFS) {
+    RetryLater(operation, IOOperation::IO_TCP_StartWrite, "TCPSocket::SendResponse> NOBUFS!");
     return false;
   }
   return Finish(operation, systemError);
@@ -491,8 +491,7 @@ void TCPSocket::RetryLater(IOOperation& operation, std::int32_t startKind, const
 
 void TCPSocket::Completed(IOOperation& operation, std::size_t bytes, std::uint32_t systemError) {
   --m_impl->outstanding;
-  if (systemError == SocketError::OPERATION_ABORTED && m_impl->timedOut)
-    systemError = SocketError::WSAETIMEDOUT;
+  if (systemError == SocketError::OPERATION_ABORTED && m_impl->timedOut) systemError = SocketError::TIMEDOUT;
   DisarmInactivityTimer();
   IOCompletionPort::Deliver(operation, static_cast<std::uint32_t>(bytes), systemError);
 }
@@ -520,7 +519,7 @@ void TCPSocket::DisarmInactivityTimer() {
 }
 
 std::uint32_t TCPSocket::IssueConnect(IOOperation& operation) {
-  if (!m_impl->socket.is_open()) return SocketError::WSAENOTSOCK;
+  if (!m_impl->socket.is_open()) return SocketError::NOTSOCK;
   ArmInactivityTimer();
   ++m_impl->outstanding;
   IOOperation* record = &operation;
@@ -531,7 +530,7 @@ std::uint32_t TCPSocket::IssueConnect(IOOperation& operation) {
 }
 
 std::uint32_t TCPSocket::IssueReceive(IOOperation& operation) {
-  if (!m_impl->socket.is_open()) return SocketError::WSAENOTSOCK;
+  if (!m_impl->socket.is_open()) return SocketError::NOTSOCK;
   ArmInactivityTimer();
   ++m_impl->outstanding;
   IOOperation* record = &operation;
@@ -543,7 +542,7 @@ std::uint32_t TCPSocket::IssueReceive(IOOperation& operation) {
 }
 
 std::uint32_t TCPSocket::IssueSend(IOOperation& operation) {
-  if (!m_impl->socket.is_open()) return SocketError::WSAENOTSOCK;
+  if (!m_impl->socket.is_open()) return SocketError::NOTSOCK;
   ArmInactivityTimer();
   ++m_impl->outstanding;
   IOOperation* record = &operation;
@@ -560,7 +559,7 @@ std::uint32_t TCPSocket::IssueSend(IOOperation& operation) {
 // allows.
 std::uint32_t TCPSocket::IssueDisconnect(IOOperation& operation) {
   Impl& impl = *m_impl;
-  if (!impl.socket.is_open()) return SocketError::WSAENOTSOCK;
+  if (!impl.socket.is_open()) return SocketError::NOTSOCK;
   DisarmInactivityTimer();
   std::error_code failure;
   impl.socket.shutdown(tcp::socket::shutdown_send, failure);
@@ -575,7 +574,7 @@ std::uint32_t TCPSocket::IssueDisconnect(IOOperation& operation) {
 
 std::uint32_t TCPSocket::IssueAccept(IOOperation& operation) {
   if (m_listening == nullptr || !m_listening->m_impl || !m_listening->m_impl->acceptor)
-    return SocketError::WSAEINVAL;
+    return SocketError::INVAL;
   // The connection arrives in a fresh socket.
   std::error_code ignored;
   m_impl->socket.close(ignored);

@@ -149,7 +149,7 @@ TEST_F(SocketTest, ResetByThePeerIsAConnectionLoss) {
   char buffer[4];
   const Outcome read = Request(socket, Kind::Read, buffer, sizeof buffer);
   EXPECT_EQ(read.error, NOLKRESULT_CONNECTION_LOST);
-  EXPECT_EQ(read.systemError, SocketError::WSAECONNRESET);
+  EXPECT_EQ(read.systemError, SocketError::CONNRESET);
 }
 
 TEST_F(SocketTest, ConnectToAPortWhereNothingListensIsRefused) {
@@ -157,7 +157,7 @@ TEST_F(SocketTest, ConnectToAPortWhereNothingListensIsRefused) {
   ASSERT_TRUE(socket.Create(m_manager.get()));
   const Outcome connected = Request(socket, Kind::Connect, nullptr, 0, ClosedPort());
   EXPECT_EQ(connected.error, NOLKRESULT_REFUSED);
-  EXPECT_EQ(connected.systemError, SocketError::WSAECONNREFUSED);
+  EXPECT_EQ(connected.systemError, SocketError::CONNREFUSED);
   EXPECT_EQ(socket.GetConnectionTime(), -1);
 }
 
@@ -244,7 +244,7 @@ TEST_F(SocketTest, InactivityLimitEndsAReadFromASilentPeerWithAConnectionLoss) {
   const Outcome read = Request(socket, Kind::Read, buffer, sizeof buffer);
   const auto elapsed = Clock::now() - start;
   EXPECT_EQ(read.error, NOLKRESULT_CONNECTION_LOST);
-  EXPECT_EQ(read.systemError, SocketError::WSAETIMEDOUT);
+  EXPECT_EQ(read.systemError, SocketError::TIMEDOUT);
   EXPECT_GE(elapsed, 190ms);
   EXPECT_LT(elapsed, 10s);
 }
