@@ -4,12 +4,13 @@
 
 #include "KernelStandard/Assert.h"
 #include "KernelStandard/WEvent.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "net/CPHandler.h"
 
 namespace {
 
 Vek::CriticalSection& ReferenceLock() {
-  static auto* lock = new Vek::CriticalSection;
+  static auto* lock = Vek::NewForTheRun<Vek::CriticalSection>();
   return *lock;
 }
 int g_references = 0;

@@ -14,10 +14,6 @@ using NolkInetInternal::ResponseSink;
 
 constexpr int kAttempts = 2;
 
-bool IsResumeRefusal(int code) {
-  return code == CURLE_FTP_COULDNT_USE_REST || code == CURLE_BAD_DOWNLOAD_RESUME || code == CURLE_RANGE_ERROR;
-}
-
 // The folder out of a "257" reply to PWD: the text between the first two
 // double quotes, with doubled quotes standing for one.
 bool TakeWorkingDirectory(const std::string& line, std::string& folder) {
@@ -116,8 +112,7 @@ NolkResult NolkFTP::Open(const std::string& host, const std::string& user, const
     }
   }
   LogPrint("NolkFTP::Open> Connection to \"%s\" failed with error %d (%s)\n", host.c_str(),
-           static_cast<int>(m_lastError),
-           m_connection->ErrorText(static_cast<CURLcode>(m_lastError)).c_str());
+           static_cast<int>(m_lastError), ErrorText(m_lastError).c_str());
   return NOLKRESULT_CONNECTION_LOST;
 }
 
@@ -187,34 +182,10 @@ int NolkFTP::FetchOnce(const std::string& path, NolkDataBuffer& destination, Dow
   return m_lastError;
 }
 
-NolkResult NolkFTP::FetchFile(const std::string& path, NolkDataBuffer& destination,
-                              DownloadURLCallback* callback, std::uint64_t start) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    bool cancelled = false;
-    bool bodyStarted = false;
-    NolkResult writeResult = NOLKRESULT_OK;
-    const int code = FetchOnce(path, destination, callback, start, cancelled, writeResult, bodyStarted);
-    if (code == CURLE_OK) return NOLKRESULT_OK;
-    if (cancelled) return NOLKRESULT_CLOSED;
-    if (writeResult != NOLKRESULT_OK) return writeResult;
-    if (start > 0 && IsResumeRefusal(code)) {
-      LogPrint("NolkFTP::GetFileAtPath> unable to resume download of \"%s\" (error %d).\n", path.c_str(),
-               static_cast<int>(code));
-      start = 0;
-      if (destination.SetSize(0) != NOLKRESULT_OK || destination.SetPosition(0) != NOLKRESULT_OK)
-        return NOLKRESULT_FILE_ERROR;
-      continue;
-    }
-    if (bodyStarted) {
-      LogPrint("InternetReadFile returned %d (%s) with actualByteCount=%llu\n", static_cast<int>(code),
-               m_connection->ErrorText(static_cast<CURLcode>(code)).c_str(),
-               static_cast<unsigned long long>(destination.GetSize() - start));
-      return NOLKRESULT_CONNECTION_LOST;
-    }
-    if (attempt + 1 < kAttempts) Reconnect(true);
-    if (!m_connected) break;
-  }
-  LogPrint("FtpOpenFile returned %d (%s).\n", static_cast<int>(m_lastError),
-           m_connection->ErrorText(static_cast<CURLcode>(m_lastError)).c_str());
-  return NOLKRESULT_CONNECTION_LOST;
+bool NolkFTP::IsResumeRefusal(int code) {
+  return code == CURLE_FTP_COULDNT_USE_REST || code == CURLE_BAD_DOWNLOAD_RESUME || code == CURLE_RANGE_ERROR;
+}
+
+std::string NolkFTP::ErrorText(int code) const {
+  return m_connection->ErrorText(static_cast<CURLcode>(code));
 }

@@ -51,6 +51,10 @@ class NolkFTP {
   int RunCommand();
   int FetchOnce(const std::string& path, NolkDataBuffer& destination, DownloadURLCallback* callback,
                 std::uint64_t start, bool& cancelled, NolkResult& writeResult, bool& bodyStarted);
+  // Whether the library's code says the server refused to resume; the
+  // library's text for a code.
+  static bool IsResumeRefusal(int code);
+  std::string ErrorText(int code) const;
   bool ResumeStart(const std::string& path, NolkDataBuffer& destination, std::uint64_t& start);
   NolkResult FetchFile(const std::string& path, NolkDataBuffer& destination, DownloadURLCallback* callback,
                        std::uint64_t start);

@@ -81,7 +81,7 @@ NolkResult NolkFTP::Open(const std::string& host, const std::string& user, const
     m_lastError = static_cast<int>(GetLastError());
   }
   LogPrint("NolkFTP::Open> Connection to \"%s\" failed with error %d (%s)\n", host.c_str(), m_lastError,
-           InternetErrorText(static_cast<DWORD>(m_lastError)).c_str());
+           ErrorText(m_lastError).c_str());
   return NOLKRESULT_CONNECTION_LOST;
 }
 
@@ -164,34 +164,10 @@ int NolkFTP::FetchOnce(const std::string& path, NolkDataBuffer& destination, Dow
   }
 }
 
-NolkResult NolkFTP::FetchFile(const std::string& path, NolkDataBuffer& destination,
-                              DownloadURLCallback* callback, std::uint64_t start) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    bool cancelled = false;
-    bool bodyStarted = false;
-    NolkResult writeResult = NOLKRESULT_OK;
-    const int code = FetchOnce(path, destination, callback, start, cancelled, writeResult, bodyStarted);
-    if (code == 0) return NOLKRESULT_OK;
-    if (cancelled) return NOLKRESULT_CLOSED;
-    if (writeResult != NOLKRESULT_OK) return writeResult;
-    if (start > 0 && code == ERROR_INTERNET_EXTENDED_ERROR) {
-      LogPrint("NolkFTP::GetFileAtPath> unable to resume download of \"%s\" (error %d).\n", path.c_str(),
-               code);
-      start = 0;
-      if (destination.SetSize(0) != NOLKRESULT_OK || destination.SetPosition(0) != NOLKRESULT_OK)
-        return NOLKRESULT_FILE_ERROR;
-      continue;
-    }
-    if (bodyStarted) {
-      LogPrint("InternetReadFile returned %d (%s) with actualByteCount=%llu\n", code,
-               InternetErrorText(static_cast<DWORD>(code)).c_str(),
-               static_cast<unsigned long long>(destination.GetSize() - start));
-      return NOLKRESULT_CONNECTION_LOST;
-    }
-    if (attempt + 1 < kAttempts) Reconnect(true);
-    if (!m_connected) break;
-  }
-  LogPrint("FtpOpenFile returned %d (%s).\n", m_lastError,
-           InternetErrorText(static_cast<DWORD>(m_lastError)).c_str());
-  return NOLKRESULT_CONNECTION_LOST;
+bool NolkFTP::IsResumeRefusal(int code) {
+  return code == ERROR_INTERNET_EXTENDED_ERROR;  // the REST reply was not 350
+}
+
+std::string NolkFTP::ErrorText(int code) const {
+  return InternetErrorText(static_cast<DWORD>(code));
 }
