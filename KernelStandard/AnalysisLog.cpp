@@ -8,6 +8,8 @@
 #include "KernelStandard/Log.h"
 #include "KernelStandard/LogClock.h"
 #include "KernelStandard/TextConvert.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
+#include "KernelStandard/platform/LocalTime.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace Vek {
@@ -25,7 +27,7 @@ struct TimeState {
 };
 
 TimeState& Time() {
-  static auto* state = new TimeState;
+  static auto* state = Vek::NewForTheRun<TimeState>();
   return *state;
 }
 
@@ -56,7 +58,7 @@ std::tm LocalTimeNow(double& subsecond) {
   subsecond = std::chrono::duration<double>(now - std::chrono::system_clock::from_time_t(seconds)).count();
   if (subsecond < 0) subsecond = 0;
   std::tm local{};
-  localtime_r(&seconds, &local);
+  OS::LocalTime(seconds, local);
   return local;
 }
 

@@ -6,6 +6,7 @@
 #include "KernelStandard/Log.h"
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/TextConvert.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace NolkUtil {
@@ -28,12 +29,12 @@ struct HeldMutex {
 };
 
 std::mutex& HeldLock() {
-  static auto* lock = new std::mutex;
+  static auto* lock = Vek::NewForTheRun<std::mutex>();
   return *lock;
 }
 
 HeldMutex& Held() {
-  static auto* held = new HeldMutex;
+  static auto* held = Vek::NewForTheRun<HeldMutex>();
   return *held;
 }
 

@@ -2,7 +2,6 @@
 // the terminate path, the unhandled-fault dump and its file name, and the
 // call-stack logger.
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +13,8 @@
 #include "KernelStandard/CrashReport.h"
 #include "KernelStandard/CrashReportState.h"
 #include "KernelStandard/Log.h"
+#include "KernelStandard/platform/FaultCodes.h"
+#include "KernelStandard/platform/LocalTime.h"
 
 namespace Vek {
 namespace {
@@ -37,7 +38,7 @@ void CopyText(char* out, std::size_t capacity, const std::string& text) {
 
 void FixProgramNames(const std::string& path) {
   CopyText(g_state.programPath, sizeof(g_state.programPath), path);
-  const std::size_t slash = path.find_last_of('/');
+  const std::size_t slash = path.find_last_of(OS::kNativeSeparators);
   const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
   CopyText(g_state.programFolder, sizeof(g_state.programFolder), folder.empty() ? "/" : folder);
@@ -70,14 +71,14 @@ void OnCrashSignal(const OS::FatalFault& fault) {
   // the unhandled-fault dump and ends the process. Otherwise the process
   // cannot safely go on with a broken thread, and this fault goes on to
   // the dump itself.
-  const bool worker = fault.threadId != OS::Current().ProcessId();
+  const bool worker = fault.threadId != OS::Current().MainThreadId();
   if (worker && WriteExceptionReport(fault) == 1) HandOverIfAnotherThreadFaulted();
   WriteMiniDump(fault);
   OS::Current().ExitImmediately(kCrashExitCode);
 }
 
 void CheckExitTrap() {
-  if (g_exitTrapArmed.load()) std::raise(SIGSEGV);  // an unplanned exit: leave a dump
+  if (g_exitTrapArmed.load()) OS::RaiseAccessViolation();  // an unplanned exit: leave a dump
 }
 
 void OnTerminate() {
@@ -116,8 +117,11 @@ CrashReportState& CrashState() {
 }
 
 const char* FileNamePart(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash != nullptr ? slash + 1 : path;
+  const char* name = path;
+  for (const char* c = path; *c != '\0'; ++c) {
+    if (std::strchr(OS::kNativeSeparators, *c) != nullptr) name = c + 1;
+  }
+  return name;
 }
 
 std::int64_t CurrentUtcSeconds() {
@@ -144,9 +148,7 @@ void PrepareCrashReports() {
   }
   CopyText(g_state.tempFolder, sizeof(g_state.tempFolder), TemporaryFolder());
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  g_state.zoneOffsetSeconds = local.tm_gmtoff;
+  g_state.zoneOffsetSeconds = OS::LocalZoneOffsetSeconds(now);
   g_state.debuggerAttached = OS::Current().DebuggerAttached();
 }
 
@@ -302,39 +304,7 @@ const char* ExceptionDescription(std::uint32_t code) {
 }
 
 std::uint32_t ExceptionCodeOf(const OS::FatalFault& fault) {
-  switch (fault.signalNumber) {
-    case SIGSEGV:
-      return 0xC0000005;
-    case SIGBUS:
-      return fault.signalCode == BUS_ADRALN ? 0x80000002 : 0xC0000006;
-    case SIGILL:
-      return fault.signalCode == ILL_PRVOPC ? 0xC0000096 : 0xC000001D;
-    case SIGTRAP:
-      return 0x80000003;
-    case SIGFPE:
-      switch (fault.signalCode) {
-        case FPE_INTDIV:
-          return 0xC0000094;
-        case FPE_INTOVF:
-          return 0xC0000095;
-        case FPE_FLTDIV:
-          return 0xC000008E;
-        case FPE_FLTOVF:
-          return 0xC0000091;
-        case FPE_FLTUND:
-          return 0xC0000093;
-        case FPE_FLTRES:
-          return 0xC000008F;
-        case FPE_FLTINV:
-          return 0xC0000090;
-        case FPE_FLTSUB:
-          return 0xC000008C;
-        default:
-          return 0xC0000090;
-      }
-    default:
-      return static_cast<std::uint32_t>(fault.signalNumber);
-  }
+  return OS::FaultExceptionCode(fault);
 }
 
 void FormatReportTime(std::int64_t utcSeconds, std::int64_t zoneOffsetSeconds, char* out,

@@ -10,6 +10,7 @@
 
 #include "KernelStandard/CrashReport.h"
 #include "KernelStandard/CrashReportState.h"
+#include "KernelStandard/PrintfFormat.h"
 
 namespace Vek {
 namespace {
@@ -32,7 +33,7 @@ class ReportBuffer {
   explicit ReportBuffer(int fd) : m_fd(fd) {}
   ~ReportBuffer() { Flush(); }
 
-  void Print(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+  void Print(const char* format, ...) KORVEL_PRINTF_FORMAT(2, 3) {
     if (m_fill > kFlushThreshold) Flush();
     va_list arguments;
     va_start(arguments, format);

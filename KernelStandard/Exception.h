@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "KernelStandard/platform/SystemNames.h"
+
 namespace Vek {
 
 class Exception {

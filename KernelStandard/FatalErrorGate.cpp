@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "KernelStandard/LogChannel.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 
 namespace Vek {
 namespace {
@@ -28,7 +29,7 @@ void PrintToStandardError(const char* text, const char* caption) {
 std::atomic<FatalErrorMessage> g_message{PrintToStandardError};
 
 std::mutex& WindowSection() {
-  static auto* section = new std::mutex;
+  static auto* section = Vek::NewForTheRun<std::mutex>();
   return *section;
 }
 

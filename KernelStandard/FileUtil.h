@@ -20,6 +20,7 @@
 #include <string>
 
 #include "KernelStandard/ResultCodes.h"
+#include "KernelStandard/platform/SystemNames.h"
 
 namespace NolkUtil {
 

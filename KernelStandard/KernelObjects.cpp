@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace OS {
@@ -32,12 +33,12 @@ using Clock = std::chrono::steady_clock;
 // The one lock of all kernel objects. Never destroyed, so detached threads
 // still waiting while the process exits do not touch a dead mutex.
 std::mutex& ObjectLock() {
-  static auto* lock = new std::mutex;
+  static auto* lock = Vek::NewForTheRun<std::mutex>();
   return *lock;
 }
 
 std::map<std::string, std::weak_ptr<KernelObject>>& EventNames() {
-  static auto* names = new std::map<std::string, std::weak_ptr<KernelObject>>;
+  static auto* names = Vek::NewForTheRun<std::map<std::string, std::weak_ptr<KernelObject>>>();
   return *names;
 }
 

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "KernelStandard/platform/SystemNames.h"
+
 namespace OS {
 
 class KernelObject;

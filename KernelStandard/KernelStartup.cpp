@@ -7,6 +7,7 @@
 
 #include "KernelStandard/Assert.h"
 #include "KernelStandard/KernelObjects.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 
 namespace Vek {
 namespace {
@@ -15,7 +16,7 @@ std::atomic<std::uint32_t> g_mainThreadId{0};
 std::atomic<StringPool*> g_stringPool{nullptr};
 
 std::mutex& ShutdownLock() {
-  static auto* lock = new std::mutex;
+  static auto* lock = Vek::NewForTheRun<std::mutex>();
   return *lock;
 }
 void (*g_shutdownCallbacks[kMaxShutdownCallbacks])() = {};

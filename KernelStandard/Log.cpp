@@ -10,6 +10,7 @@
 #include "KernelStandard/Assert.h"
 #include "KernelStandard/ConsoleRedirect.h"
 #include "KernelStandard/TextConvert.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Platform.h"
 
 // The observer registry is initialised before the ordinary static objects of
@@ -36,7 +37,7 @@ bool g_bIsIterating = false;
 std::recursive_mutex& ObserverRegistryLock() {
   // Never destroyed: logging must keep working while static objects are
   // torn down at exit.
-  static auto* lock = new std::recursive_mutex;
+  static auto* lock = Vek::NewForTheRun<std::recursive_mutex>();
   return *lock;
 }
 
@@ -109,7 +110,7 @@ std::wstring FormatWide(const wchar_t* format, va_list args) {
 namespace Vek {
 
 std::recursive_mutex& SystemLogCriticalSection() {
-  static auto* lock = new std::recursive_mutex;
+  static auto* lock = Vek::NewForTheRun<std::recursive_mutex>();
   return *lock;
 }
 

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "KernelStandard/PrintfFormat.h"
+
 enum LogDestination : unsigned {
   LOG_STDOUT = 1,
   LOG_ANALYSIS = 2,
@@ -19,9 +21,9 @@ enum LogDestination : unsigned {
 // text to LogOutput with every destination. The wide forms follow the C
 // library's rules for wide formats: "%ls" takes a wide string and "%s" an
 // 8-bit one.
-void LogPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogPrint(const char* format, ...) KORVEL_PRINTF_FORMAT(1, 2);
 void LogPrintW(const wchar_t* format, ...);
-void LogPrintTo(unsigned destinations, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogPrintTo(unsigned destinations, const char* format, ...) KORVEL_PRINTF_FORMAT(2, 3);
 void LogPrintToW(unsigned destinations, const wchar_t* format, ...);
 // Writes one entry (8-bit text without its line end) to the chosen
 // destinations, serialised by SystemLogCriticalSection().

@@ -9,6 +9,7 @@
 
 #include "KernelStandard/LogClock.h"
 #include "KernelStandard/TextConvert.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace Vek {
@@ -39,7 +40,7 @@ struct KernelLogState {
 
 KernelLogState& KernelLog() {
   // Never destroyed: channels may print while static objects are torn down.
-  static auto* state = new KernelLogState;
+  static auto* state = Vek::NewForTheRun<KernelLogState>();
   return *state;
 }
 
@@ -49,7 +50,7 @@ struct ChannelList {
 };
 
 ChannelList& Channels() {
-  static auto* list = new ChannelList;
+  static auto* list = Vek::NewForTheRun<ChannelList>();
   return *list;
 }
 
@@ -161,6 +162,7 @@ LogChannel& FindLogChannel(const std::string& name) {
   std::lock_guard lock(list.lock);
   for (const auto& channel : list.channels)
     if (EqualsIgnoringCase(channel->Name(), name)) return *channel;
+  Vek::ProcessLifetimeScope keptForTheRun;  // channels stay until the process ends
   list.channels.push_back(std::make_unique<LogChannel>(name));
   return *list.channels.back();
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+#include "KernelStandard/PrintfFormat.h"
+
 namespace Vek {
 
 class LogChannel {
@@ -34,7 +36,7 @@ class LogChannel {
   unsigned GetFormat() const { return m_format; }
 
   // Formats one line (no length limit) and writes it to the destinations.
-  void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Print(const char* format, ...) KORVEL_PRINTF_FORMAT(2, 3);
 
  private:
   std::string ComposeLine(const char* format, va_list args) const;

@@ -10,6 +10,7 @@
 
 #include "KernelStandard/KernelObjects.h"
 #include "KernelStandard/OSException.h"
+#include "KernelStandard/platform/SystemNames.h"
 
 namespace OS {
 

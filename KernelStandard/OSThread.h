@@ -5,6 +5,7 @@
 #pragma once
 
 #include "KernelStandard/KernelObjects.h"
+#include "KernelStandard/platform/SystemNames.h"
 
 namespace OS {
 

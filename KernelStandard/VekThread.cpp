@@ -4,6 +4,7 @@
 
 #include "KernelStandard/AssertException.h"
 #include "KernelStandard/FatalErrorGate.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 
 namespace Vek {
 namespace {
@@ -12,7 +13,7 @@ namespace {
 // together under this lock, so a body that starts while the last other
 // one ends never sees the section deleted under it.
 std::mutex& BodyCountLock() {
-  static auto* lock = new std::mutex;
+  static auto* lock = Vek::NewForTheRun<std::mutex>();
   return *lock;
 }
 int g_runningBodies = 0;

@@ -2,10 +2,12 @@
 
 #include <atomic>
 
+#include "KernelStandard/alloc/ProcessLifetime.h"
+
 namespace NolkPatch {
 
 PatchSettings& PatchSettings::Get() {
-  static PatchSettings* settings = new PatchSettings;
+  static PatchSettings* settings = Vek::NewForTheRun<PatchSettings>();
   return *settings;
 }
 

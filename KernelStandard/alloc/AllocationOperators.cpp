@@ -59,7 +59,7 @@ struct TrackerLifetime {
     if (modes != 0) OS::Native().InstallFatalSignalHandler(OnGuardFault);
   }
   ~TrackerLifetime() {
-    if (g_tracker != nullptr) g_tracker->ReportLeaks();
+    if (g_tracker != nullptr) g_tracker->ReportLeaksAtExit();
   }
 };
 

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Memory.h"
 
 namespace Vek {
@@ -22,8 +23,25 @@ struct AllocationTracker::Record {
   std::uint32_t threadId = 0;
   std::uint16_t frameCount = 0;
   Origin origin = Origin::Heap;
+  bool keptForTheRun = false;  // made inside a ProcessLifetimeScope: not a leak
   void* frames[kMaxFrames];
 };
+
+namespace {
+thread_local int t_processLifetimeDepth = 0;
+}  // namespace
+
+ProcessLifetimeScope::ProcessLifetimeScope() noexcept {
+  ++t_processLifetimeDepth;
+}
+
+ProcessLifetimeScope::~ProcessLifetimeScope() {
+  --t_processLifetimeDepth;
+}
+
+bool ProcessLifetimeScope::Open() noexcept {
+  return t_processLifetimeDepth > 0;
+}
 
 namespace {
 
@@ -98,12 +116,11 @@ void AllocationTracker::SetGlobal(AllocationTracker* tracker) {
 }
 
 void* AllocationTracker::HeapAllocate(std::size_t size, std::size_t alignment) {
-  if (alignment <= kDefaultAlignment) return std::malloc(size != 0 ? size : 1);
-  return std::aligned_alloc(alignment, RoundUp(size != 0 ? size : 1, alignment));
+  return OS::AllocateAlignedBlock(size, alignment <= kDefaultAlignment ? 0 : alignment);
 }
 
 void AllocationTracker::HeapFree(void* block) noexcept {
-  std::free(block);
+  OS::FreeAlignedBlock(block);
 }
 
 void AllocationTracker::SetOutputCallback(OutputCallback callback, void* context) {
@@ -116,7 +133,8 @@ void* AllocationTracker::ObtainBlock(std::size_t size, std::size_t alignment, Or
   origin = Origin::Heap;
   const unsigned modes = Modes();
   const std::size_t align = std::max(alignment, kDefaultAlignment);
-  if ((modes & MODE_GUARD_PAGES) == 0 || align > m_pageSize || size > (std::size_t{1} << 40)) {
+  if ((modes & MODE_GUARD_PAGES) == 0 || align > m_pageSize ||
+      static_cast<std::uint64_t>(size) > (std::uint64_t{1} << 40)) {
     return HeapAllocate(size, alignment);
   }
   const std::size_t page = m_pageSize;
@@ -178,6 +196,7 @@ __attribute__((noinline)) void* AllocationTracker::Allocate(std::size_t size, st
   Record record;
   record.size = size;
   record.threadId = self;
+  record.keptForTheRun = ProcessLifetimeScope::Open();
   record.frameCount = static_cast<std::uint16_t>(OS::WalkCallStack(record.frames, kMaxFrames, 2));
   void* block = ObtainBlock(size, alignment, record.origin);
   if (block == nullptr) return nullptr;
@@ -252,7 +271,7 @@ bool AllocationTracker::Heard() const {
 
 void AllocationTracker::ReportUnknownFree(void* block, void* const* frames, int count) {
   m_unknownFrees.fetch_add(1, std::memory_order_relaxed);
-  if (!Heard()) return;  // nobody listens: no symbol look-up
+  if (!Heard() || m_exitReportDone.load(std::memory_order_relaxed)) return;  // no symbol look-up
   if (count == 0) {
     Emit("Unknown location: Unknown memory block starting at %p freed.\n", block);
     return;
@@ -266,7 +285,8 @@ void AllocationTracker::ListRecords(bool runTime) {
   const Tables::Map& map = runTime ? m_tables->runTime : m_tables->live;
   std::vector<const Record*, HeapAllocator<const Record*>> records;
   records.reserve(map.size());
-  for (const auto& entry : map) records.push_back(&entry.second);
+  for (const auto& entry : map)
+    if (!entry.second.keptForTheRun) records.push_back(&entry.second);
   const auto key = [](const Record* record) {
     return std::make_tuple(record->frameCount, record->size, record->threadId);
   };
@@ -312,6 +332,11 @@ void AllocationTracker::ListRecords(bool runTime) {
     Emit("\n\nA total of %zu %s at %zu %s.\n", records.size(), records.size() == 1 ? "leak" : "leaks", groups,
          groups == 1 ? "location" : "locations");
   }
+}
+
+void AllocationTracker::ReportLeaksAtExit() {
+  ReportLeaks();
+  m_exitReportDone.store(true, std::memory_order_relaxed);
 }
 
 void AllocationTracker::ReportLeaks() {

@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "KernelStandard/PrintfFormat.h"
 #include "KernelStandard/platform/Platform.h"
 
 namespace Vek {
@@ -72,6 +73,11 @@ class AllocationTracker {
   // records). The process-wide tracker runs it once at exit. Skipped when
   // neither a callback nor the debugger output takes the lines.
   void ReportLeaks();
+  // The report at the program's exit. Releases after it come from the
+  // shared libraries' own finalisers, which run after the program's and
+  // free what their initialisers made before the tracker existed: they are
+  // counted as unknown but no longer listed, so the report ends the output.
+  void ReportLeaksAtExit();
 
   // From a fatal-signal handler: the faulting thread's call stack (at most
   // 1,024 frames) with source lines and symbols, under the title "Memory
@@ -110,7 +116,7 @@ class AllocationTracker {
   void* ObtainBlock(std::size_t size, std::size_t alignment, Origin& origin);
   void ReleaseBlock(void* block, std::size_t size, Origin origin);
   bool Heard() const;  // a callback or the debugger output takes the lines
-  void Emit(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Emit(const char* format, ...) KORVEL_PRINTF_FORMAT(2, 3);
   void ReportUnknownFree(void* block, void* const* frames, int count);
   void ListRecords(bool runTime);
   bool EnterOwned(std::uint32_t self);
@@ -124,6 +130,7 @@ class AllocationTracker {
   OutputCallback m_callback = nullptr;
   void* m_callbackContext = nullptr;
   std::atomic<std::size_t> m_unknownFrees{0};
+  std::atomic<bool> m_exitReportDone{false};
 };
 
 }  // namespace Vek

@@ -106,6 +106,8 @@ class FaultInjectingPlatform final : public Platform {
   bool IsProcessRunning(std::uint32_t processId) override;
 
   bool FindProgram(const std::string& name, std::string& path) override;
+  bool RunElevated(const std::wstring& program, const std::wstring& arguments) override;
+  std::uint32_t MainThreadId() override { return m_inner.MainThreadId(); }
   bool StartNetwork() override;
   bool IsTerminal(int fd) override;
   bool InstallInterruptHandler(void (*handler)()) override;

@@ -437,6 +437,10 @@ bool FaultInjectingPlatform::FindProgram(const std::string& name, std::string& p
   return !Match("FindProgram", name, nullptr) && m_inner.FindProgram(name, path);
 }
 
+bool FaultInjectingPlatform::RunElevated(const std::wstring& program, const std::wstring& arguments) {
+  return !Match("RunElevated", ToUtf8(program), nullptr) && m_inner.RunElevated(program, arguments);
+}
+
 bool FaultInjectingPlatform::StartNetwork() {
   return !Match("StartNetwork", std::string(), nullptr) && m_inner.StartNetwork();
 }

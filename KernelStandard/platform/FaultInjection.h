@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "KernelStandard/platform/Platform.h"
+#include "KernelStandard/platform/SystemNames.h"
 
 namespace OS {
 

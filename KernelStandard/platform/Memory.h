@@ -26,6 +26,12 @@ bool ProtectPages(void* address, std::size_t length, bool readOnly);
 // Releases pages obtained from ReservePages.
 void ReleasePages(void* address, std::size_t length);
 
+// Heap blocks for the allocation tracker's own use. `alignment` 0 takes
+// the C library's default alignment; otherwise it is a power of two. A
+// block is released by FreeAlignedBlock only.
+void* AllocateAlignedBlock(std::size_t size, std::size_t alignment);
+void FreeAlignedBlock(void* block);
+
 // The calling thread's system-wide number (never 0 or 1); cheap, cached
 // per thread.
 std::uint32_t CurrentThreadNumber();

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "KernelStandard/platform/SystemNames.h"
+
 namespace OS {
 
 // A fatal fault as the signal handler saw it. `context` is the backend's
@@ -78,6 +80,30 @@ struct SystemDescription {
   std::uint64_t addressSpaceTotal = 0, addressSpaceFree = 0;
 };
 
+#ifdef _WIN32
+// The system's macros for these codes (from <windows.h>, see SystemNames.h)
+// give way to the enumerators; see the end of this file.
+#undef ERROR_SUCCESS
+#undef ERROR_FILE_NOT_FOUND
+#undef ERROR_PATH_NOT_FOUND
+#undef ERROR_ACCESS_DENIED
+#undef ERROR_NOT_ENOUGH_MEMORY
+#undef ERROR_WRITE_FAULT
+#undef ERROR_READ_FAULT
+#undef ERROR_SHARING_VIOLATION
+#undef ERROR_HANDLE_DISK_FULL
+#undef ERROR_NOT_SUPPORTED
+#undef ERROR_FILE_EXISTS
+#undef ERROR_INVALID_PARAMETER
+#undef ERROR_DISK_FULL
+#undef ERROR_DIR_NOT_EMPTY
+#undef ERROR_ALREADY_EXISTS
+#undef ERROR_INVALID_HANDLE
+#undef ERROR_NOT_SAME_DEVICE
+#undef ERROR_GEN_FAILURE
+#undef ERROR_CALL_NOT_IMPLEMENTED
+#undef ERROR_NOT_OWNER
+#endif
 // Windows system error codes kept as the thread's "last error", so messages
 // and callers see the same numbers on every platform.
 enum SystemError : int {
@@ -297,6 +323,9 @@ class Platform {
   virtual std::uint32_t ProcessId() = 0;
   virtual std::uint32_t ThreadId() = 0;
   virtual std::wstring ExecutablePath() = 0;
+  // The id (as ThreadId() gives it) of the process's main thread; on POSIX
+  // that is the process id.
+  virtual std::uint32_t MainThreadId() { return ProcessId(); }
   // Where "C:\temp" points when TEMP is unset.
   virtual std::wstring SystemTempFolder() = 0;
   // The effective user's number (the user id on POSIX); 0 is the
@@ -396,6 +425,16 @@ class Platform {
   virtual bool FindProgram(const std::string& name, std::string& path) {
     (void)name;
     (void)path;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  // Starts the program with the argument string as an administrator (the
+  // shell's "runas" verb on Windows, which asks the user) and waits for it
+  // without limit. False when the shell refused, for example because the
+  // user declined; a backend without it fails with ERROR_NOT_SUPPORTED.
+  virtual bool RunElevated(const std::wstring& program, const std::wstring& arguments) {
+    (void)program;
+    (void)arguments;
     SetLastError(ERROR_NOT_SUPPORTED);
     return false;
   }
@@ -563,8 +602,61 @@ void InterruptChildProcesses();
 // Windows C runtime (quotes, backslashes before quotes).
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// The characters that separate the components of a native path.
+#ifdef _WIN32
+inline constexpr char kNativeSeparators[] = "\\/";
+#else
+inline constexpr char kNativeSeparators[] = "/";
+#endif
+
 // UTF-8 for native names (the backend's encoding of wide paths).
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 
 }  // namespace OS
+
+#ifdef _WIN32
+// The system's own names for the codes above, for code outside namespace OS
+// (the system headers, asio): constants with the system's values, and
+// macros naming themselves so that "#ifdef ERROR_..." still holds.
+inline constexpr long ERROR_SUCCESS = static_cast<long>(OS::ERROR_SUCCESS);
+inline constexpr long ERROR_FILE_NOT_FOUND = static_cast<long>(OS::ERROR_FILE_NOT_FOUND);
+inline constexpr long ERROR_PATH_NOT_FOUND = static_cast<long>(OS::ERROR_PATH_NOT_FOUND);
+inline constexpr long ERROR_ACCESS_DENIED = static_cast<long>(OS::ERROR_ACCESS_DENIED);
+inline constexpr long ERROR_NOT_ENOUGH_MEMORY = static_cast<long>(OS::ERROR_NOT_ENOUGH_MEMORY);
+inline constexpr long ERROR_WRITE_FAULT = static_cast<long>(OS::ERROR_WRITE_FAULT);
+inline constexpr long ERROR_READ_FAULT = static_cast<long>(OS::ERROR_READ_FAULT);
+inline constexpr long ERROR_SHARING_VIOLATION = static_cast<long>(OS::ERROR_SHARING_VIOLATION);
+inline constexpr long ERROR_HANDLE_DISK_FULL = static_cast<long>(OS::ERROR_HANDLE_DISK_FULL);
+inline constexpr long ERROR_NOT_SUPPORTED = static_cast<long>(OS::ERROR_NOT_SUPPORTED);
+inline constexpr long ERROR_FILE_EXISTS = static_cast<long>(OS::ERROR_FILE_EXISTS);
+inline constexpr long ERROR_INVALID_PARAMETER = static_cast<long>(OS::ERROR_INVALID_PARAMETER);
+inline constexpr long ERROR_DISK_FULL = static_cast<long>(OS::ERROR_DISK_FULL);
+inline constexpr long ERROR_DIR_NOT_EMPTY = static_cast<long>(OS::ERROR_DIR_NOT_EMPTY);
+inline constexpr long ERROR_ALREADY_EXISTS = static_cast<long>(OS::ERROR_ALREADY_EXISTS);
+inline constexpr long ERROR_INVALID_HANDLE = static_cast<long>(OS::ERROR_INVALID_HANDLE);
+inline constexpr long ERROR_NOT_SAME_DEVICE = static_cast<long>(OS::ERROR_NOT_SAME_DEVICE);
+inline constexpr long ERROR_GEN_FAILURE = static_cast<long>(OS::ERROR_GEN_FAILURE);
+inline constexpr long ERROR_CALL_NOT_IMPLEMENTED = static_cast<long>(OS::ERROR_CALL_NOT_IMPLEMENTED);
+inline constexpr long ERROR_NOT_OWNER = static_cast<long>(OS::ERROR_NOT_OWNER);
+#define ERROR_SUCCESS ERROR_SUCCESS
+#define ERROR_FILE_NOT_FOUND ERROR_FILE_NOT_FOUND
+#define ERROR_PATH_NOT_FOUND ERROR_PATH_NOT_FOUND
+#define ERROR_ACCESS_DENIED ERROR_ACCESS_DENIED
+#define ERROR_NOT_ENOUGH_MEMORY ERROR_NOT_ENOUGH_MEMORY
+#define ERROR_WRITE_FAULT ERROR_WRITE_FAULT
+#define ERROR_READ_FAULT ERROR_READ_FAULT
+#define ERROR_SHARING_VIOLATION ERROR_SHARING_VIOLATION
+#define ERROR_HANDLE_DISK_FULL ERROR_HANDLE_DISK_FULL
+#define ERROR_NOT_SUPPORTED ERROR_NOT_SUPPORTED
+#define ERROR_FILE_EXISTS ERROR_FILE_EXISTS
+#define ERROR_INVALID_PARAMETER ERROR_INVALID_PARAMETER
+#define ERROR_DISK_FULL ERROR_DISK_FULL
+#define ERROR_DIR_NOT_EMPTY ERROR_DIR_NOT_EMPTY
+#define ERROR_ALREADY_EXISTS ERROR_ALREADY_EXISTS
+#define ERROR_INVALID_HANDLE ERROR_INVALID_HANDLE
+#define ERROR_NOT_SAME_DEVICE ERROR_NOT_SAME_DEVICE
+#define ERROR_GEN_FAILURE ERROR_GEN_FAILURE
+#define ERROR_CALL_NOT_IMPLEMENTED ERROR_CALL_NOT_IMPLEMENTED
+#define ERROR_NOT_OWNER ERROR_NOT_OWNER
+#endif

@@ -4,6 +4,7 @@
 #include <wx/textfile.h>
 
 #include "KernelStandard/TextConvert.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Platform.h"
 #include "app/core/OptionTable.h"
 #include "patch/PatchSettings.h"
@@ -125,6 +126,8 @@ bool ParseCommandLine(int argc, const wxString* argv, AppSwitches& switches) {
   switches.helpShown = parser.Found("h");
   if (switches.helpShown) ShowUsage(parser);
 
+  // The settings hold what is read here for the whole run.
+  Vek::ProcessLifetimeScope keptForTheRun;
   PatchSettings& settings = PatchSettings::Get();
   ReadOptionsBeforeParameterCheck(parser, switches, settings);
   if (parser.GetParamCount() < 2) return false;

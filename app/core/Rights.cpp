@@ -19,9 +19,6 @@ constexpr int kTextNeedsAdmin = 132;
 constexpr int kCaptionNeedsAdmin = 134;
 constexpr int kTextProcessFailed = 138;
 constexpr int kOnExitWaitMs = 1000;
-// pkexec's exit codes when the user dismissed the dialog or was not authorised.
-constexpr int kElevationDismissed = 126;
-constexpr int kElevationRefused = 127;
 
 // The run writes the registry only to set its "IsPatching" marker, and
 // only under a product key that exists (PatchingFlag.cpp). A store without
@@ -59,26 +56,10 @@ bool CanOpenMainExecutable(const std::wstring& folder) {
   return file.IsOpen();
 }
 
-// The relaunch string is 8-bit text; each argument is widened back and
-// handed to the system as UTF-8.
-std::vector<std::string> NativeArguments(const std::string& commandLine) {
-  std::vector<std::string> arguments = OS::SplitCommandLine(commandLine);
-  for (std::string& argument : arguments) argument = OS::ToUtf8(NolkUtil::ToWide(argument));
-  return arguments;
-}
-
-// Starts the program through pkexec and waits for it; false when pkexec is
-// missing, cannot be started, or the elevation was refused.
+// Starts the program as an administrator and waits for it; false when
+// that cannot be done or the user refused.
 bool RunElevated(const std::wstring& programPath, const std::string& arguments) {
-  std::string pkexec;
-  if (!OS::Current().FindProgram("pkexec", pkexec)) return false;
-  std::vector<std::string> argv{pkexec, OS::ToUtf8(programPath)};
-  for (std::string& argument : NativeArguments(arguments)) argv.push_back(std::move(argument));
-  int pid = -1;
-  if (!OS::Current().SpawnDetached(argv, pid)) return false;
-  int exitCode = 0;
-  if (!OS::Current().WaitProcess(pid, -1, exitCode)) return true;
-  return exitCode != kElevationDismissed && exitCode != kElevationRefused;
+  return OS::Current().RunElevated(programPath, NolkUtil::ToWide(arguments));
 }
 
 }  // namespace

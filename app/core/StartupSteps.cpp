@@ -1,6 +1,7 @@
 #include "app/core/StartupSteps.h"
 
 #include "KernelStandard/PathUtil.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Platform.h"
 #include "app/core/Messaging.h"
 #include "app/core/Rights.h"
@@ -32,7 +33,9 @@ std::vector<wxString> ProgramArguments(int argc, char** argv) {
   return arguments;
 }
 
+// The settings keep the installation path for the whole run.
 void FindInstallPathIfMissing() {
+  Vek::ProcessLifetimeScope keptForTheRun;
   std::wstring& installPath = PatchSettings::Get().InstallPath;
   const RunDriverHooks& hooks = GetRunDriverHooks();
   if (installPath.empty() && hooks.findProductInstallPath)
@@ -40,6 +43,7 @@ void FindInstallPathIfMissing() {
 }
 
 void MakeInstallPathAbsolute() {
+  Vek::ProcessLifetimeScope keptForTheRun;
   std::wstring& installPath = PatchSettings::Get().InstallPath;
   if (!IsAbsolute(installPath))
     installPath = NolkUtil::JoinPath(OS::Current().GetCurrentDirectory(), installPath);

@@ -8,6 +8,16 @@
 
 namespace NolkPatch {
 
+#ifdef __WXMSW__
+
+// The Windows programs carry the icon as the resource "nolkIcon" (their
+// resource script); the toolkit there is built without PNG.
+wxIcon LoadNolkIcon() {
+  return wxIcon(wxT("nolkIcon"), wxBITMAP_TYPE_ICO_RESOURCE, 32, 32);
+}
+
+#else
+
 extern const unsigned char kNolkIconPng[];
 extern const std::size_t kNolkIconPngSize;
 
@@ -19,5 +29,7 @@ wxIcon LoadNolkIcon() {
   if (image.IsOk()) icon.CopyFromBitmap(wxBitmap(image));
   return icon;
 }
+
+#endif
 
 }  // namespace NolkPatch

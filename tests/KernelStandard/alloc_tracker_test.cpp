@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KernelStandard/alloc/AllocationTracker.h"
+#include "KernelStandard/alloc/ProcessLifetime.h"
 #include "KernelStandard/platform/Memory.h"
 
 namespace {
@@ -114,6 +115,34 @@ TEST(AllocationTrackerTest, ThreeBlocksFromOneSiteFormOneGroupWithCalledFromLine
   EXPECT_NE(report.text.find("A total of 0 leaks at 0 locations."), std::string::npos) << report.text;
 }
 
+// Objects kept for the whole run are tracked (their release is a known
+// one) but are no leaks; the mark ends with the scope and is the thread's
+// own.
+TEST(AllocationTrackerTest, BlocksMadeForTheWholeRunAreLeftOutOfTheReport) {
+  AllocationTracker tracker;
+  ReportLines report;
+  tracker.SetOutputCallback(&ReportLines::Collect, &report);
+  void* kept = nullptr;
+  void* otherThread = nullptr;
+  {
+    Vek::ProcessLifetimeScope scope;
+    kept = TrackedNew(tracker, 48);
+    std::thread([&] { otherThread = TrackedNew(tracker, 24); }).join();
+  }
+  void* leaked = TrackedNew(tracker, 32);
+  EXPECT_EQ(tracker.LiveBlocks(), 3u);
+
+  tracker.ReportLeaks();
+  EXPECT_EQ(report.CountContaining("of size 48"), 0u) << report.text;
+  EXPECT_EQ(report.CountContaining("1 memory block of size 24 was never freed"), 1u) << report.text;
+  EXPECT_EQ(report.CountContaining("1 memory block of size 32 was never freed"), 1u) << report.text;
+  EXPECT_NE(report.text.find("A total of 2 leaks at 2 locations."), std::string::npos) << report.text;
+
+  for (void* block : {kept, otherThread, leaked}) TrackedDelete(tracker, block);
+  EXPECT_EQ(tracker.LiveBlocks(), 0u);
+  EXPECT_EQ(tracker.UnknownFrees(), 0u);
+}
+
 TEST(AllocationTrackerTest, OneLeakAtOneLocationIsCountedInTheSingular) {
   AllocationTracker tracker;
   ReportLines report;
@@ -180,6 +209,20 @@ TEST(AllocationTrackerTest, ReleasingABlockItNeverHandedOutIsReportedAndReleased
   TrackedDelete(tracker, nullptr);
   EXPECT_EQ(tracker.UnknownFrees(), 1u);
   EXPECT_EQ(report.lines.size(), 1u);
+}
+
+// After the report at exit the shared libraries' finalisers release what
+// they made before the tracker: still counted, no longer listed.
+TEST(AllocationTrackerTest, UnknownReleasesAfterTheExitReportAreCountedNotListed) {
+  AllocationTracker tracker;
+  ReportLines report;
+  tracker.SetOutputCallback(&ReportLines::Collect, &report);
+  tracker.ReportLeaksAtExit();
+  ASSERT_NE(report.text.find("A total of 0 leaks at 0 locations."), std::string::npos) << report.text;
+  const std::size_t linesAfterReport = report.lines.size();
+  TrackedDelete(tracker, AllocationTracker::HeapAllocate(64, 0));
+  EXPECT_EQ(tracker.UnknownFrees(), 1u);
+  EXPECT_EQ(report.lines.size(), linesAfterReport) << report.text;
 }
 
 TEST(AllocationTrackerTest, WhatTheTrackerAllocatesWhileInsideIsNotRecorded) {

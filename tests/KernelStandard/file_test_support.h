@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "KernelStandard/platform/FaultInjection.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace korvel_test {
 

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/KernelStandard/posix_test_shims.h"
+
 namespace fileutil_test {
 
 class TestFolder {

@@ -22,6 +22,29 @@ std::string ThreadIdText() {
 }
 
 // Collects what the channels print to the standard-stream destination.
+#ifdef _WIN32
+// Windows has no memory streams: a temporary file is read back instead.
+class StreamCapture {
+ public:
+  StreamCapture() : m_stream(std::tmpfile()) { Vek::SetKernelLogStream(m_stream); }
+  ~StreamCapture() {
+    Vek::SetKernelLogStream(nullptr);
+    std::fclose(m_stream);
+  }
+  std::string Text() {
+    std::fflush(m_stream);
+    const long end = std::ftell(m_stream);
+    std::string text(end > 0 ? static_cast<std::size_t>(end) : 0, '\0');
+    std::rewind(m_stream);
+    text.resize(std::fread(text.data(), 1, text.size(), m_stream));
+    std::fseek(m_stream, 0, SEEK_END);
+    return text;
+  }
+
+ private:
+  std::FILE* m_stream;
+};
+#else
 class StreamCapture {
  public:
   StreamCapture() : m_stream(open_memstream(&m_buffer, &m_size)) { Vek::SetKernelLogStream(m_stream); }
@@ -40,6 +63,7 @@ class StreamCapture {
   std::size_t m_size = 0;
   std::FILE* m_stream;
 };
+#endif
 
 class LogChannelTest : public ::testing::Test {
  protected:

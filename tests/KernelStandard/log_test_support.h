@@ -16,6 +16,7 @@
 
 #include "KernelStandard/Log.h"
 #include "KernelStandard/platform/Platform.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace logtest {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "KernelStandard/Md5.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace {
 

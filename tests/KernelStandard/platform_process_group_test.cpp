@@ -2,6 +2,13 @@
 // group of its own (the terminal's Ctrl-C reaches only this program), never
 // reads the terminal, and gets the interrupt only when the program hands it
 // on; a detached child has a session of its own and is left alone.
+#ifdef _WIN32
+#include <gtest/gtest.h>
+
+TEST(ProcessGroupPosix, LinuxOnly) {
+  GTEST_SKIP() << "Linux only: they drive the children through a pseudo-terminal";
+}
+#else
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
@@ -119,3 +126,5 @@ TEST(PlatformProcessGroupTest, ChildrenWaitedForMakeRoomForLaterOnes) {
 }
 
 }  // namespace
+
+#endif  // _WIN32

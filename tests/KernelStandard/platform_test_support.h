@@ -10,6 +10,7 @@
 #include <string>
 
 #include "KernelStandard/platform/Platform.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace PlatformTest {
 

@@ -15,6 +15,17 @@
 namespace NolkPatch {
 namespace {
 
+#ifdef _WIN32
+// The C runtime's _putenv_s changes the process environment as well; an
+// empty value removes the variable.
+inline void setenv(const char* name, const char* value, int) {
+  _putenv_s(name, value);
+}
+inline void unsetenv(const char* name) {
+  _putenv_s(name, "");
+}
+#endif
+
 // Sets an environment variable for the life of the object and restores the
 // previous value afterwards.
 class ScopedEnvironment {

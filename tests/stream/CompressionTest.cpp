@@ -148,7 +148,8 @@ TEST(DecompressDataTest, TruncatedStreamIsEndOfDataWhereverItIsCut) {
   twoClaimed[0] = 2;
   EXPECT_EQ(Decompress(twoClaimed), NOLKRESULT_END_OF_DATA);
   const Bytes whole = Compressed(PatternBytes(2000));
-  for (std::size_t cut : {0ul, 2ul, 6ul, 11ul, 12ul, whole.size() / 2, whole.size() - 1}) {
+  for (std::size_t cut :
+       std::initializer_list<std::size_t>{0, 2, 6, 11, 12, whole.size() / 2, whole.size() - 1}) {
     LogCapture quiet;
     EXPECT_EQ(Decompress(Bytes(whole.begin(), whole.begin() + cut)), NOLKRESULT_END_OF_DATA) << cut;
   }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,13 +19,30 @@ namespace StreamTest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under /tmp, removed with its contents at the end.
+// Makes a fresh folder under /tmp (on Windows under the temporary folder);
+// an empty path when that fails.
+inline std::filesystem::path NewTempFolder() {
+#ifdef _WIN32
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) return {};
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate = base / ("korvel-stream-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate, error)) return candidate;
+  }
+  return {};
+#else
+  char pattern[] = "/tmp/korvel-stream-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return {};
+  return pattern;
+#endif
+}
+
+// A fresh folder, removed with its contents at the end.
 class TempFolder {
  public:
-  TempFolder() {
-    char pattern[] = "/tmp/korvel-stream-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) m_path = pattern;
-  }
+  TempFolder() : m_path(NewTempFolder()) {}
   ~TempFolder() {
     std::error_code ignored;
     if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);

@@ -83,6 +83,7 @@ class PosixPlatform final : public Platform {
   bool IsProcessRunning(std::uint32_t processId) override;
 
   bool FindProgram(const std::string& name, std::string& path) override;
+  bool RunElevated(const std::wstring& program, const std::wstring& arguments) override;
   bool StartNetwork() override;
   bool IsTerminal(int fd) override;
   bool InstallInterruptHandler(void (*handler)()) override;
