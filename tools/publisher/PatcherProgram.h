@@ -22,4 +22,9 @@ namespace KorvelTools {
 // Success, or Refused with a message that names the file and says why.
 PublisherResult CheckPatcherProgram(const std::wstring& path);
 
+// The platform's own part of the check, on a file that exists
+// (PatcherProgramElf.cpp or PatcherProgramPe.cpp), and its refusal.
+PublisherResult CheckProgramImage(const std::wstring& path);
+PublisherResult NotAProgram(const std::wstring& path, const std::string& why);
+
 }  // namespace KorvelTools

@@ -107,17 +107,9 @@ bool HasExecutePermission(const std::wstring& path) {
   return OS::Current().FindProgram(native, found);
 }
 
-PublisherResult NotAProgram(const std::wstring& path, const std::string& why) {
-  return PublisherResult::Refuse("the patcher " + Printable(path) + " is not a program of this platform (" +
-                                 why + "); give the korvel-patcher-cli or korvel-patcher executable");
-}
-
 }  // namespace
 
-PublisherResult CheckPatcherProgram(const std::wstring& path) {
-  OS::FileInfo info;
-  if (!OS::Current().Stat(path, info) || info.isDirectory)
-    return PublisherResult::Refuse("the patcher executable is missing or not a file: " + Printable(path));
+PublisherResult CheckProgramImage(const std::wstring& path) {
   const std::optional<ElfIdentity> patcher = IdentityOfFile(path);
   if (!patcher) return NotAProgram(path, "not an ELF file");
   const std::optional<ElfIdentity> own = IdentityOfFile(OS::Current().ExecutablePath());

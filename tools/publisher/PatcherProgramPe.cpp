@@ -61,17 +61,9 @@ std::optional<PeIdentity> IdentityOfFile(const std::wstring& path) {
   return identity;
 }
 
-PublisherResult NotAProgram(const std::wstring& path, const std::string& why) {
-  return PublisherResult::Refuse("the patcher " + Printable(path) + " is not a program of this platform (" +
-                                 why + "); give the korvel-patcher-cli or korvel-patcher executable");
-}
-
 }  // namespace
 
-PublisherResult CheckPatcherProgram(const std::wstring& path) {
-  OS::FileInfo info;
-  if (!OS::Current().Stat(path, info) || info.isDirectory)
-    return PublisherResult::Refuse("the patcher executable is missing or not a file: " + Printable(path));
+PublisherResult CheckProgramImage(const std::wstring& path) {
   const std::optional<PeIdentity> patcher = IdentityOfFile(path);
   if (!patcher) return NotAProgram(path, "not a Windows program file");
   const std::optional<PeIdentity> own = IdentityOfFile(OS::Current().ExecutablePath());

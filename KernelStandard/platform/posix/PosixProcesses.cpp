@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "KernelStandard/platform/ListedChildren.h"
 #include "KernelStandard/platform/posix/PosixPlatform.h"
 
 extern char** environ;
@@ -35,27 +36,6 @@ namespace OS {
 namespace {
 
 constexpr int kPollSleepMs = 5;
-
-// Children in a process group of their own that have not been reaped yet;
-// 0 marks a free slot. Lock-free, because InterruptChildProcesses runs in a
-// signal handler. The patcher runs a few tools at a time; a child that
-// finds no free slot is simply not interrupted.
-constexpr int kListedChildren = 64;
-std::atomic<int> g_listedChildren[kListedChildren];
-
-void ListChild(int pid) {
-  for (std::atomic<int>& slot : g_listedChildren) {
-    int expected = 0;
-    if (slot.compare_exchange_strong(expected, pid)) return;
-  }
-}
-
-void UnlistChild(int pid) {
-  for (std::atomic<int>& slot : g_listedChildren) {
-    int expected = pid;
-    if (slot.compare_exchange_strong(expected, 0)) return;
-  }
-}
 
 bool NamesAPath(const std::string& program) {
   return program.find('/') != std::string::npos || program.find('\\') != std::string::npos;
@@ -161,7 +141,7 @@ bool PosixPlatform::Spawn(const std::vector<std::string>& argv, int outputFd, bo
     std::lock_guard lock(m_reapedMutex);
     m_reapedExitCodes.erase(child);  // a recycled pid must not report an old exit code
   }
-  if (!newSession) ListChild(child);
+  if (!newSession) ListedChildren::Add(child);
   return true;
 }
 
@@ -214,7 +194,7 @@ bool PosixPlatform::TakeReapedExitCode(int pid, int& exitCode) {
 }
 
 void PosixPlatform::RememberExitCode(int pid, int status, int& exitCode) {
-  UnlistChild(pid);
+  ListedChildren::Remove(pid);
   exitCode = ExitCodeFromStatus(status);
   std::lock_guard lock(m_reapedMutex);
   m_reapedExitCodes[pid] = exitCode;
@@ -309,10 +289,9 @@ void PosixPlatform::ClosePipe(int fd) {
 
 // Only atomics and kill(): safe inside a signal handler.
 void InterruptChildProcesses() {
-  for (std::atomic<int>& slot : g_listedChildren) {
-    const int pid = slot.load();
+  ListedChildren::ForEach([](int pid) {
     if (pid > 0) ::kill(-pid, SIGINT);
-  }
+  });
 }
 
 }  // namespace OS

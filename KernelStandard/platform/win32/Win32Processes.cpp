@@ -11,6 +11,7 @@
 #include <atomic>
 #include <vector>
 
+#include "KernelStandard/platform/ListedChildren.h"
 #include "KernelStandard/platform/win32/Win32CommandLine.h"
 #include "KernelStandard/platform/win32/Win32Paths.h"
 #include "KernelStandard/platform/win32/Win32Platform.h"
@@ -18,25 +19,7 @@
 namespace OS {
 namespace {
 
-// Children with a pipe that were not waited for, for the interrupt relay.
-constexpr int kListedChildren = 64;
-std::atomic<int> g_listedChildren[kListedChildren];
-
 std::mutex g_spawnMutex;
-
-void ListChild(int pid) {
-  for (std::atomic<int>& slot : g_listedChildren) {
-    int expected = 0;
-    if (slot.compare_exchange_strong(expected, pid)) return;
-  }
-}
-
-void UnlistChild(int pid) {
-  for (std::atomic<int>& slot : g_listedChildren) {
-    int expected = pid;
-    if (slot.compare_exchange_strong(expected, 0)) return;
-  }
-}
 
 bool NamesAPath(const std::string& program) {
   return program.find_first_of("\\/:") != std::string::npos;
@@ -98,10 +81,8 @@ void CloseIfOpen(HANDLE handle) {
 
 void InterruptChildProcesses() {
   // A process group only takes Ctrl-Break; the children treat it as Ctrl-C.
-  for (std::atomic<int>& slot : g_listedChildren) {
-    const int pid = slot.load();
-    if (pid != 0) ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid));
-  }
+  ListedChildren::ForEach(
+      [](int pid) { ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid)); });
 }
 
 bool Win32Platform::Spawn(const std::vector<std::string>& argv, bool withPipe, bool detached,
@@ -160,7 +141,7 @@ bool Win32Platform::Spawn(const std::vector<std::string>& argv, bool withPipe, b
   if (withPipe) {
     outputFd = ::_open_osfhandle(reinterpret_cast<intptr_t>(readEnd), _O_RDONLY | _O_BINARY);
     if (outputFd < 0) ::CloseHandle(readEnd);
-    ListChild(pid);
+    ListedChildren::Add(pid);
   }
   return true;
 }
@@ -200,7 +181,7 @@ bool Win32Platform::WaitProcess(int pid, int timeoutMs, int& exitCode) {
     m_children.erase(found);
   }
   ::CloseHandle(process);
-  UnlistChild(pid);
+  ListedChildren::Remove(pid);
   exitCode = static_cast<int>(code);
   return true;
 }
