@@ -95,13 +95,23 @@ if [ ${#missing_build[@]} -eq 0 ] && [ ${#missing_wine[@]} -eq 0 ] && [ $need_up
   exit 0
 fi
 
-# A mirror in the middle of a sync can refuse one index (seen here with
-# bookworm-security's i386 list); what is already known is enough when the
-# packages below resolve, and the install reports it when they do not.
-if ! $SUDO apt-get update -qq; then
+# An index can be refused with "File has unexpected size" when apt kept an
+# older InRelease of that suite (seen with bookworm-security's i386 list after
+# adding the architecture): the sizes apt expects are then the old ones. The
+# second try drops the cached lists of the suites that failed, so apt fetches
+# their InRelease anew. What is already known is enough when the packages
+# below resolve, and the install reports it when they do not.
+update_log=$(mktemp)
+if ! $SUDO apt-get update -qq 2>&1 | tee "$update_log" >&2 || grep -q '^E:' "$update_log"; then
+  grep -oE 'https?://[^ ]+/dists/[^/ ]+' "$update_log" | sort -u | while read -r failed; do
+    prefix=$(echo "${failed#*://}" | tr '/' '_')
+    echo "install-windows-deps: dropping the cached lists of ${failed}" >&2
+    $SUDO find /var/lib/apt/lists -maxdepth 1 -name "${prefix}_*" -delete
+  done
   sleep 5
   $SUDO apt-get update -qq || echo "install-windows-deps: warning: apt-get update reported errors, going on" >&2
 fi
+rm -f "$update_log"
 if [ ${#missing_build[@]} -gt 0 ]; then
   echo "install-windows-deps: installing ${missing_build[*]}"
   $SUDO apt-get install -y -qq --no-install-recommends "${missing_build[@]}"
