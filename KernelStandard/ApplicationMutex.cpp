@@ -12,9 +12,6 @@
 namespace NolkUtil {
 namespace {
 
-// Sizes of the access block: who creates it first fixes its size.
-constexpr std::size_t kSharedAccess = 1;
-constexpr std::size_t kExclusiveAccess = 2;
 // The folder is joined with this one-letter name, so that a trailing
 // separator makes no difference; the separator and the letter are dropped
 // at the end.
@@ -23,7 +20,6 @@ constexpr std::size_t kTailLength = 2;
 
 struct HeldMutex {
   std::unique_ptr<OS::NamedMutex> mutex;
-  std::unique_ptr<OS::SharedMemory> access;
   bool exclusive = false;
   bool created = false;
 };
@@ -45,45 +41,6 @@ bool IsNameCharacter(char c) {
 
 char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool Refuse(int error) {
-  OS::SetLastError(error);
-  return false;
-}
-
-// Whether the existing access block says another process holds the mutex
-// exclusively.
-bool HeldExclusivelyElsewhere(const std::string& name) {
-  const std::unique_ptr<OS::SharedMemory> view = OS::Current().OpenSharedMemory(name);
-  return view == nullptr || view->Size() >= kExclusiveAccess;
-}
-
-bool OpenMutex(const std::string& name, HeldMutex& opened) {
-  bool existed = false;
-  opened.mutex = OS::Current().CreateNamedMutex(name, false, existed);
-  if (!opened.mutex) return false;
-  opened.created = !existed;
-  return true;
-}
-
-bool OpenExclusive(const std::string& name, HeldMutex& opened) {
-  bool existed = false;
-  opened.access = OS::Current().CreateSharedMemory(name, kExclusiveAccess, existed);
-  if (!opened.access) return false;
-  if (existed) return Refuse(OS::ERROR_ALREADY_EXISTS);
-  if (!OpenMutex(name, opened)) return false;
-  if (!opened.created) return Refuse(OS::ERROR_ALREADY_EXISTS);
-  opened.exclusive = true;
-  return true;
-}
-
-bool OpenShared(const std::string& name, HeldMutex& opened) {
-  bool existed = false;
-  opened.access = OS::Current().CreateSharedMemory(name, kSharedAccess, existed);
-  if (!opened.access) return false;
-  if (existed && HeldExclusivelyElsewhere(name)) return Refuse(OS::ERROR_ACCESS_DENIED);
-  return OpenMutex(name, opened);
 }
 
 }  // namespace
@@ -110,9 +67,12 @@ bool OpenApplicationMutex(const std::wstring& applicationFolder, bool exclusive)
     return false;
   }
   const std::string name = ApplicationMutexName(applicationFolder);
-  HeldMutex opened;
-  if (!(exclusive ? OpenExclusive(name, opened) : OpenShared(name, opened))) return false;
-  held = std::move(opened);
+  bool created = false;
+  std::unique_ptr<OS::NamedMutex> mutex = OS::Current().OpenAccessMutex(name, exclusive, created);
+  if (!mutex) return false;
+  held.mutex = std::move(mutex);
+  held.exclusive = exclusive;
+  held.created = created;
   return true;
 }
 

@@ -6,14 +6,8 @@
 // outside A-Z, a-z, 0-9, '-', '.' and '_' (separators included) turned into
 // '_'; "C:\Games\Sim\" and "C:\Games\Sim" both give "NOLK_c__games_sim".
 //
-// Exclusive access means no other process may open the mutex. Windows
-// gives the mutex an empty access list for that. Here the mutex is a
-// process-shared named mutex of the platform layer, and a companion named
-// shared-memory block of the same name records the access: its size is
-// fixed when it is created (1 byte for shared, 2 for exclusive) under the
-// platform's lock of named objects, so whoever creates it first decides,
-// and a later opener that finds an exclusive block is refused. Both vanish
-// with their last holder, also when the holders were killed.
+// Exclusive access means no other process may open the mutex: the
+// platform layer's access mutex, which on Windows has an empty access list.
 #pragma once
 
 #include <string>

@@ -20,6 +20,17 @@ add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
 # The large test and table sources exceed the object format's section limit
 # without big objects.
 add_compile_options(-Wa,-mbig-obj)
+# Frame pointers everywhere: on 32-bit x86 the call-stack walks of the crash
+# report and the allocation tracker (StackWalk64, RtlCaptureStackBackTrace)
+# follow the EBP chain, and the compiler's code carries no frame-omission
+# records, so without them a walk ends after its first frame.
+add_compile_options(-fno-omit-frame-pointer)
+# DWARF 4 debug information: the compiler's default, DWARF 5, is more than
+# Wine's DbgHelp reads, and the call stacks would lose their files and lines.
+add_compile_options(-gdwarf-4)
+# Functions kept in one piece: the cold parts the optimiser otherwise moves
+# out of a function have address ranges that DbgHelp cannot map to lines.
+add_compile_options(-fno-reorder-blocks-and-partition)
 
 # asio is header-only and, unlike on Linux, not in the compiler's own
 # include path: its headers come from the dependency cache.

@@ -17,12 +17,29 @@ if ! command -v wine >/dev/null; then
   exit 127
 fi
 
+# Run as root, Wine cannot keep a read-only file from being written or
+# deleted: it maps the read-only attribute to the file's mode bits, and root
+# ignores them. So root's runs drop to the unprivileged "nobody" (prefix and
+# home of its own) whenever that user can reach the program (a file, or one
+# of Wine's own such as regedit) and the current folder; every run of root's
+# makes the same choice for the same program, so they meet in one prefix.
+# KORVEL_WINE_AS_ROOT=1 keeps root.
+if [ "$(id -u)" -eq 0 ] && [ "${KORVEL_WINE_AS_ROOT:-0}" != 1 ] && [ -n "${1:-}" ]; then
+  nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  if [ "$1" = "--prepare" ] || { "${nobody[@]}" test -x "$PWD" && { [ ! -e "$1" ] || "${nobody[@]}" test -r "$1"; }; }; then
+    exec "${nobody[@]}" env HOME=/tmp/korvel-wine-65534 KORVEL_WINEPREFIX="${KORVEL_WINEPREFIX:-}" \
+      bash "$0" "$@"
+  fi
+fi
+
 export WINEPREFIX=${KORVEL_WINEPREFIX:-/tmp/korvel-wine-$(id -u)}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # Two test programs starting at once must not both create the prefix.
-  mkdir -p "$(dirname "$WINEPREFIX")"
+  # Wine refuses a prefix whose folder (or, when missing, whose parent) is
+  # not owned by the user, and /tmp is root's.
+  mkdir -p "$WINEPREFIX"
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -99,6 +99,8 @@ class FaultInjectingPlatform final : public Platform {
   std::unique_ptr<SharedMemory> CreateSharedMemory(const std::string& name, std::size_t size,
                                                    bool& existed) override;
   std::unique_ptr<SharedMemory> OpenSharedMemory(const std::string& name) override;
+  std::unique_ptr<NamedMutex> OpenAccessMutex(const std::string& name, bool exclusive,
+                                              bool& created) override;
 
   bool StartThread(ThreadEntry entry, void* argument, std::size_t stackSize) override;
   bool SetThreadPriority(std::uint32_t threadId, int priority) override;

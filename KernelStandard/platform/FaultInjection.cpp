@@ -417,6 +417,13 @@ std::unique_ptr<SharedMemory> FaultInjectingPlatform::OpenSharedMemory(const std
   return m_inner.OpenSharedMemory(name);
 }
 
+std::unique_ptr<NamedMutex> FaultInjectingPlatform::OpenAccessMutex(const std::string& name, bool exclusive,
+                                                                    bool& created) {
+  created = false;
+  if (Match("OpenAccessMutex", name, nullptr)) return nullptr;
+  return m_inner.OpenAccessMutex(name, exclusive, created);
+}
+
 bool FaultInjectingPlatform::StartThread(ThreadEntry entry, void* argument, std::size_t stackSize) {
   return !Match("StartThread", std::string(), nullptr) && m_inner.StartThread(entry, argument, stackSize);
 }

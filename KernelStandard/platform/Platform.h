@@ -418,6 +418,16 @@ class Platform {
     SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
   }
+  // A named mutex that processes share, or that its creator keeps to
+  // itself. Exclusive: creates the mutex so that no other process can open
+  // it, and fails with ERROR_ALREADY_EXISTS when it exists already. Shared:
+  // creates the mutex or opens the existing one, and fails with
+  // ERROR_ACCESS_DENIED when a process holds it exclusively. `created`
+  // tells whether this call created it. The mutex is not locked by the
+  // call. The default (NamedAccessMutex.cpp) records the access in a shared
+  // memory block of the mutex's name, which needs the separate name spaces
+  // of mutexes and blocks; Windows uses an empty access list instead.
+  virtual std::unique_ptr<NamedMutex> OpenAccessMutex(const std::string& name, bool exclusive, bool& created);
 
   // --- Programs, network, terminal ----------------------------------------
   // Finds a program by name along PATH (a name with a separator is taken as

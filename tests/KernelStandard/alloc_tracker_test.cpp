@@ -61,7 +61,12 @@ struct ReportLines {
 // The site as the report names it: the source file's full path, then the
 // line. The file name with its folder is enough to tell it is this one.
 std::string OwnFileLine(int line) {
-  return std::string("/KernelStandard/alloc_tracker_test.cpp(") + std::to_string(line) + ")";
+#ifdef _WIN32
+  const char* file = "\\KernelStandard\\alloc_tracker_test.cpp(";  // DbgHelp gives Windows paths
+#else
+  const char* file = "/KernelStandard/alloc_tracker_test.cpp(";
+#endif
+  return std::string(file) + std::to_string(line) + ")";
 }
 
 int g_threeBlocksLine = 0;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/KernelStandard/fileutil_testfolder.h"
+#include "tests/KernelStandard/linux_only.h"
 
 using fileutil_test::TestFolder;
 namespace fs = std::filesystem;
@@ -19,33 +20,39 @@ std::wstring ShellScript(const std::wstring& script) {
 }  // namespace
 
 TEST(ChildProcessRunAndCapture, ExitCodeIsReportedBeforeTheOutput) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   EXPECT_EQ(NolkUtil::RunAndCapture(L"/bin/sh", ShellScript(L"echo hi; exit 3")), "ERROR 3\nhi\n");
   EXPECT_EQ(NolkUtil::RunAndCapture(L"/bin/sh", ShellScript(L"echo hi")), "hi\n");
   EXPECT_EQ(NolkUtil::RunAndCapture(L"/bin/sh", ShellScript(L"exit 255")), "ERROR 255\n");
 }
 
 TEST(ChildProcessRunAndCapture, BothStreamsShareOnePipeInArrivalOrder) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   EXPECT_EQ(NolkUtil::RunAndCapture(L"/bin/sh", ShellScript(L"echo out; echo err 1>&2; echo out2")),
             "out\nerr\nout2\n");
 }
 
 TEST(ChildProcessRunAndCapture, LongOutputArrivesWhole) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   const std::string text =
       NolkUtil::RunAndCapture(L"/bin/sh", ShellScript(L"head -c 100000 /dev/zero | tr '\\0' a"));
   EXPECT_EQ(text, std::string(100000, 'a'));
 }
 
 TEST(ChildProcessRunAndCapture, ArgumentsFollowWindowsQuoting) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   EXPECT_EQ(NolkUtil::RunAndCapture(L"/usr/bin/printf", L"\"[%s]\" \"a b\" c \"say \\\"x\\\"\""),
             "[a b][c][say \"x\"]");
 }
 
 TEST(ChildProcessRunAndCapture, ProgramPathInProgramForm) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   EXPECT_EQ(NolkUtil::RunAndCapture(L"\\bin\\sh", ShellScript(L"echo back")), "back\n");
   EXPECT_EQ(NolkUtil::RunAndCapture(L"/usr/BIN/SH", ShellScript(L"echo cased")), "cased\n");
 }
 
 TEST(ChildProcessRunAndCapture, ProgramThatCannotStartGivesCreateProcessError) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   TestFolder root;
   ASSERT_TRUE(root.Valid());
   root.WriteFile("plain.exe", "#!/bin/sh\necho should not run\n");
@@ -58,6 +65,7 @@ TEST(ChildProcessRunAndCapture, ProgramThatCannotStartGivesCreateProcessError) {
 }
 
 TEST(ChildProcessWait, TimesOutOnARunningChildThenKeepsTheCode) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   std::unique_ptr<ChildProcess> child = NolkUtil::LaunchProcess(L"/bin/sh", ShellScript(L"sleep 1; exit 7"));
   ASSERT_NE(child, nullptr);
   EXPECT_GT(child->ProcessId(), 0u);
@@ -72,6 +80,7 @@ TEST(ChildProcessWait, TimesOutOnARunningChildThenKeepsTheCode) {
 }
 
 TEST(ChildProcessReads, OutputEndsWithTheChildAndErrorHandleIsEmpty) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   std::unique_ptr<ChildProcess> child = NolkUtil::LaunchProcess(L"/bin/sh", ShellScript(L"printf abc"));
   ASSERT_NE(child, nullptr);
   std::string errors;
@@ -91,6 +100,7 @@ TEST(ChildProcessReads, OutputEndsWithTheChildAndErrorHandleIsEmpty) {
 }
 
 TEST(ChildProcessReads, BinaryOutputKeepsZeroBytes) {
+  KORVEL_LINUX_ONLY("the children are POSIX shell commands; win32_process_test runs Windows children");
   std::unique_ptr<ChildProcess> child = NolkUtil::LaunchProcess(L"/bin/sh", ShellScript(L"printf 'a\\000b'"));
   ASSERT_NE(child, nullptr);
   std::string output;

@@ -8,6 +8,7 @@
 
 #include "KernelStandard/platform/Platform.h"
 #include "platform_test_support.h"
+#include "tests/KernelStandard/linux_only.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ TEST_F(PlatformCopyTest, OverwriteShortensALongerDestinationAndEmptySourceGivesE
 }
 
 TEST_F(PlatformCopyTest, PermissionBitsFollowTheSource) {
+  KORVEL_LINUX_ONLY("Windows files have no POSIX permission bits");
   WriteText(folder.Native("tool"), "#!/bin/sh\n");
   std::filesystem::permissions(folder.Native("tool"),
                                std::filesystem::perms::owner_all | std::filesystem::perms::group_read);

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "KernelStandard/CrashReport.h"
 #include "KernelStandard/platform/LocalTime.h"
 #include "tests/KernelStandard/win32_test_support.h"
 
@@ -49,7 +52,11 @@ TEST(Win32Crash, ModulesAreListedInAddressOrderWithTheProgramAmongThem) {
 }
 
 __attribute__((noinline)) std::size_t CaptureHere(std::uintptr_t* frames, std::size_t capacity) {
-  return OS::Current().CaptureCallStack(frames, capacity);
+  const std::size_t count = OS::Current().CaptureCallStack(frames, capacity);
+  // Code after the call, so that it is not made a jump that leaves no frame
+  // of CaptureHere on the stack.
+  __asm__ volatile("" ::: "memory");
+  return count;
 }
 
 TEST(Win32Crash, CallStacksStartInTheCallerAndResolveToItsModule) {
@@ -108,6 +115,58 @@ TEST(Win32Crash, CrashFilesAreWrittenPieceByPiece) {
   EXPECT_EQ(Win32Test::ReadWholeFile(OS::FromUtf8(path)), "first second");
   ASSERT_TRUE(OS::Current().WriteCrashFile(path.c_str(), "again", 5));
   EXPECT_EQ(Win32Test::ReadWholeFile(OS::FromUtf8(path)), "again");
+}
+
+// A real fault in a worker thread of a program with the crash handlers
+// installed: this test program again, run with a variable that turns the
+// helper below into the crashing program.
+constexpr char kCrashChildVariable[] = "KORVEL_WIN32_CRASH_FOLDER";
+volatile std::uintptr_t g_addressZero = 0;
+
+__attribute__((noinline)) void WorkerReadsAddressZero() {
+  std::printf("%d\n", *reinterpret_cast<volatile int*>(g_addressZero));
+}
+
+TEST(Win32CrashChild, HelperProcess) {
+  const char* folder = std::getenv(kCrashChildVariable);
+  if (folder == nullptr) GTEST_SKIP() << "runs only as the crashing program of Win32CrashReport";
+  if (!::SetCurrentDirectoryW(OS::FromUtf8(folder).c_str())) std::_Exit(3);
+  Vek::InstallCrashHandlers(1);
+  std::thread(WorkerReadsAddressZero).join();
+  std::_Exit(4);
+}
+
+TEST(Win32CrashReport, AWorkerFaultEndsTheProgramWithTheReportAndTheDumps) {
+  Win32Test::TempFolder folder;
+  const std::string where = OS::ToUtf8(folder.Path());
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"KORVEL_WIN32_CRASH_FOLDER", folder.Path().c_str()));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"TEMP", folder.Path().c_str()));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"KORVEL_XCRASH_RECORD", folder.Path(L"reporter.txt").c_str()));
+  OS::SpawnedProcess child;
+  const bool started = OS::Current().SpawnWithPipe(
+      {OS::ToUtf8(OS::Current().ExecutablePath()), "--gtest_filter=Win32CrashChild.HelperProcess"}, child);
+  ::SetEnvironmentVariableW(L"KORVEL_WIN32_CRASH_FOLDER", nullptr);
+  ::SetEnvironmentVariableW(L"KORVEL_XCRASH_RECORD", nullptr);
+  ASSERT_TRUE(started);
+  char buffer[4096];
+  while (OS::Current().ReadPipe(child.outputFd, buffer, sizeof(buffer)) > 0) {
+  }
+  OS::Current().ClosePipe(child.outputFd);
+  int exitCode = -1;
+  ASSERT_TRUE(OS::Current().WaitProcess(child.pid, 120000, exitCode));
+  EXPECT_EQ(exitCode, 255);
+
+  const std::string report = Win32Test::ReadWholeFile(folder.Path(L"ERRORLOG.TXT"));
+  EXPECT_NE(report.find("caused an Access Violation (0xc0000005)"), std::string::npos)
+      << report.substr(0, 300);
+  EXPECT_NE(report.find("Read from location 00000000 caused an access violation."), std::string::npos);
+  EXPECT_NE(report.find("EIP:"), std::string::npos);
+  EXPECT_TRUE(report.ends_with("\r\n===== [end of ERRORLOG.TXT] =====\r\n")) << report.size();
+  for (const wchar_t* dump : {L"CRASH.DMP", L"Ombrix-40040.dmp"}) {
+    const std::string bytes = Win32Test::ReadWholeFile(folder.Path(dump));
+    ASSERT_GT(bytes.size(), 32u) << OS::ToUtf8(dump);
+    EXPECT_EQ(bytes.substr(0, 4), "MDMP") << OS::ToUtf8(dump);
+  }
 }
 
 TEST(Win32LocalTime, TheOffsetMatchesTheSystemsZone) {

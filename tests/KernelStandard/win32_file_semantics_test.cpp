@@ -197,6 +197,14 @@ TEST(Win32Streams, TruncateKeepsThePositionAndLengthFollowsWrites) {
   ASSERT_TRUE(Platform().FlushStream(stream, true));
   Platform().CloseStream(stream);
   EXPECT_EQ(ReadWholeFile(path), "01ab");
+
+  // Committing through a stream opened for reading: the files a patch wrote
+  // are committed that way before the patch counts as applied.
+  std::FILE* reader = Platform().OpenStream(path, OS::OpenMode::Read);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_TRUE(Platform().FlushStream(reader, true)) << OS::GetLastError();
+  Platform().CloseStream(reader);
+  EXPECT_EQ(ReadWholeFile(path), "01ab");
 }
 
 }  // namespace

@@ -26,7 +26,11 @@ TEST(Win32NamedMutex, TheNameIsTheSystemsAndAnExistingMutexIsNotTaken) {
   // The system knows the object by exactly that name.
   HANDLE raw = ::OpenMutexW(SYNCHRONIZE, FALSE, OS::FromUtf8(name).c_str());
   ASSERT_NE(raw, nullptr);
-  EXPECT_EQ(::WaitForSingleObject(raw, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "held by its creator";
+  // Ownership is the thread's and recursive, so only another thread sees
+  // the creator's lock.
+  DWORD seenElsewhere = 0;
+  std::thread([&] { seenElsewhere = ::WaitForSingleObject(raw, 0); }).join();
+  EXPECT_EQ(seenElsewhere, static_cast<DWORD>(WAIT_TIMEOUT)) << "held by its creator";
 
   std::atomic<int> outcome{-1};
   std::thread other([&] {
@@ -66,6 +70,36 @@ TEST(Win32NamedMutex, OwnershipIsRecursiveAndADeadHolderHandsItOn) {
   holder.join();
   EXPECT_TRUE(mutex->Lock(2000));
   mutex->Unlock();
+}
+
+TEST(Win32AccessMutex, AnExclusiveMutexAdmitsNoOtherOpenerUntilItIsClosed) {
+  const std::string name = UniqueName("KorvelTestAccess");
+  bool created = false;
+  auto exclusive = OS::Current().OpenAccessMutex(name, true, created);
+  ASSERT_NE(exclusive, nullptr);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(exclusive->Lock(0)) << "the creator's handle keeps its rights";
+  exclusive->Unlock();
+
+  // Its empty access list keeps out every open by name for the rights a
+  // holder needs, this process's too.
+  HANDLE raw = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, OS::FromUtf8(name).c_str());
+  EXPECT_EQ(raw, nullptr);
+  if (raw != nullptr) ::CloseHandle(raw);
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(OS::Current().OpenAccessMutex(name, false, created), nullptr);
+  EXPECT_EQ(OS::GetLastError(), OS::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(OS::Current().OpenAccessMutex(name, true, created), nullptr);
+
+  exclusive.reset();
+  auto shared = OS::Current().OpenAccessMutex(name, false, created);
+  ASSERT_NE(shared, nullptr);
+  EXPECT_TRUE(created) << "the name was free again";
+  auto second = OS::Current().OpenAccessMutex(name, false, created);
+  ASSERT_NE(second, nullptr);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(OS::Current().OpenAccessMutex(name, true, created), nullptr);
+  EXPECT_EQ(OS::GetLastError(), OS::ERROR_ALREADY_EXISTS);
 }
 
 TEST(Win32SharedMemory, ABlockIsZeroFilledSharedAndGoneWithItsLastHandle) {

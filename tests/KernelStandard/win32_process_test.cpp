@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "KernelStandard/ChildProcess.h"
 #include "KernelStandard/platform/win32/Win32CommandLine.h"
 #include "tests/KernelStandard/win32_test_support.h"
 
@@ -77,6 +78,31 @@ TEST(Win32Processes, WaitingTimesOutReapsOnceAndMissingProgramsFail) {
   EXPECT_EQ(OS::GetLastError(), OS::ERROR_FILE_NOT_FOUND);
   ASSERT_TRUE(OS::Current().FindProgram("cmd", path));
   EXPECT_NE(path.find("cmd.exe"), std::string::npos) << path;
+}
+
+// The patch engine's child processes (the diff tool, the game utility) on
+// Windows children: the exit code comes first, then the output.
+TEST(Win32ChildProcess, RunAndCaptureReportsTheCodeThenTheOutputAndRefusesMissingPrograms) {
+  EXPECT_EQ(NolkUtil::RunAndCapture(L"C:\\windows\\system32\\cmd.exe", L"/c echo hi& exit 3"),
+            "ERROR 3\nhi\r\n");
+  EXPECT_EQ(NolkUtil::RunAndCapture(L"C:\\windows\\system32\\cmd.exe", L"/c echo plain"), "plain\r\n");
+  EXPECT_EQ(NolkUtil::RunAndCapture(L"C:\\no\\such\\program.exe", L""), "ERROR create-process\n");
+  EXPECT_EQ(NolkUtil::LaunchProcess(L"C:\\no\\such\\program.exe", L"x"), nullptr);
+}
+
+TEST(Win32ChildProcess, AWaitTimesOutOnARunningChildAndTheCodeStays) {
+  std::unique_ptr<ChildProcess> child =
+      NolkUtil::LaunchProcess(L"C:\\windows\\system32\\cmd.exe", L"/c ping -n 2 127.0.0.1 >NUL& exit 7");
+  ASSERT_NE(child, nullptr);
+  EXPECT_FALSE(child->Wait(50));
+  EXPECT_EQ(child->GetExitCode(), -1);
+  std::string output;
+  while (child->ReadOutput(output)) {
+  }
+  EXPECT_TRUE(child->Wait(-1));
+  EXPECT_EQ(child->GetExitCode(), 7);
+  child->Close();
+  EXPECT_EQ(child->GetExitCode(), 7);
 }
 
 TEST(Win32Environment, VariablesTheProgramFileAndTheTemporaryFallback) {

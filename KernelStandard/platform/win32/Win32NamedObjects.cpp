@@ -103,6 +103,37 @@ std::unique_ptr<NamedMutex> Win32Platform::CreateNamedMutex(const std::string& n
   return std::make_unique<Win32NamedMutex>(handle, initialOwner && !existed);
 }
 
+std::unique_ptr<NamedMutex> Win32Platform::OpenAccessMutex(const std::string& name, bool exclusive,
+                                                           bool& created) {
+  created = false;
+  // Exclusive: an access list that is present but empty admits no one, so
+  // every other process's open of the name fails with access denied; the
+  // creator's own handle keeps the rights it was created with.
+  SECURITY_DESCRIPTOR descriptor;
+  ACL emptyList;
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
+  if (exclusive && (!::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+                    !::InitializeAcl(&emptyList, sizeof(emptyList), ACL_REVISION) ||
+                    !::SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyList, FALSE))) {
+    FailFromSystem();
+    return nullptr;
+  }
+  HANDLE handle = ::CreateMutexW(exclusive ? &attributes : nullptr, FALSE, FromUtf8(name).c_str());
+  if (handle == nullptr) {
+    FailFromSystem();
+    return nullptr;
+  }
+  const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (exclusive && existed) {
+    ::CloseHandle(handle);
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return nullptr;
+  }
+  created = !existed;
+  SetLastError(ERROR_SUCCESS);
+  return std::make_unique<Win32NamedMutex>(handle, false);
+}
+
 std::unique_ptr<SharedMemory> Win32Platform::CreateSharedMemory(const std::string& name, std::size_t size,
                                                                 bool& existed) {
   existed = false;

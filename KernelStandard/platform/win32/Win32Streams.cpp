@@ -148,7 +148,19 @@ bool Win32Platform::TruncateStream(std::FILE* stream, std::uint64_t length) {
 bool Win32Platform::FlushStream(std::FILE* stream, bool commit) {
   if (stream == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   if (std::fflush(stream) != 0) return FailWith(IoError(ERROR_WRITE_FAULT));
-  return !commit || ::FlushFileBuffers(HandleOf(stream)) || FailFromSystem();
+  if (!commit) return true;
+  HANDLE handle = HandleOf(stream);
+  if (::FlushFileBuffers(handle)) return true;
+  if (::GetLastError() != ERROR_ACCESS_DENIED) return FailFromSystem();
+  // The system commits only through a handle with write access, and a
+  // stream opened for reading has none: a second handle to the same file
+  // with write access commits it (the file itself is left as it is).
+  HANDLE writable =
+      ::ReOpenFile(handle, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (writable == INVALID_HANDLE_VALUE) return FailFromSystem();
+  const bool committed = ::FlushFileBuffers(writable) || FailFromSystem();
+  ::CloseHandle(writable);
+  return committed;
 }
 
 void Win32Platform::CloseStream(std::FILE* stream) {
