@@ -78,8 +78,9 @@ build_packages=(
   dpkg-dev cmake make ninja-build pkg-config autoconf automake libtool xz-utils
 )
 # What running the Windows tests needs: Wine (wine32 is the i386 half) and,
-# for the window, a virtual X server.
-wine_packages=(wine wine32:i386 xvfb xauth)
+# for the window, a virtual X server and the tools that find its window and
+# take the screenshot.
+wine_packages=(wine wine32:i386 xvfb xauth x11-utils imagemagick)
 
 missing_of() {
   local p

@@ -98,19 +98,24 @@ TEST(CompressDataTest, FailingDestinationStillGetsTheBlockCount) {
 TEST(CompressDataLargeTest, OneByteOverTheBlockLimitGivesTwoBlocks) {
   constexpr std::uint32_t kLimit = NolkUtil::kMaxCompressedBlockPlainLength;
   ASSERT_EQ(kLimit, 268435456u);
+  if (sizeof(void*) < 8)
+    GTEST_SKIP() << "needs a 64-bit address space: the plain copies, the per-thread block buffers and a "
+                    "buffer growing past 256 MiB do not fit in a 32-bit process at once";
   // Mostly zeros, so it compresses quickly; the marks show the blocks come
-  // back in order around the boundary.
-  NolkDataBufferMemoryDynamic source;
-  ASSERT_EQ(source.SetSize(std::uint64_t{kLimit} + 1), NOLKRESULT_OK);
+  // back in order around the boundary. Each plain copy is released before
+  // the next is made: a 32-bit process has room for few blocks of this size.
   const std::pair<std::uint32_t, char> marks[] = {{0, 'a'}, {kLimit - 1, 'b'}, {kLimit, 'c'}};
-  for (const auto& [offset, mark] : marks) {
-    source.SetPosition(offset);
-    source.WriteData(&mark, 1);
-  }
-  source.SetPosition(0);
   NolkDataBufferMemoryDynamic destination;
-  ASSERT_EQ(CompressData(destination, source), NOLKRESULT_OK);
-  source.SetSize(0);
+  {
+    NolkDataBufferMemoryDynamic source;
+    ASSERT_EQ(source.SetSize(std::uint64_t{kLimit} + 1), NOLKRESULT_OK);
+    for (const auto& [offset, mark] : marks) {
+      source.SetPosition(offset);
+      source.WriteData(&mark, 1);
+    }
+    source.SetPosition(0);
+    ASSERT_EQ(CompressData(destination, source), NOLKRESULT_OK);
+  }
 
   const Bytes& stream = destination.Bytes();
   EXPECT_EQ(Uint32At(stream, 0), 2u);
@@ -120,8 +125,10 @@ TEST(CompressDataLargeTest, OneByteOverTheBlockLimitGivesTwoBlocks) {
   EXPECT_EQ(Uint32At(stream, second + 4), 1u);
   EXPECT_EQ(stream.size(), second + 8 + Uint32At(stream, second));
 
-  Bytes plain;
-  ASSERT_EQ(Decompress(stream, &plain), NOLKRESULT_OK);
+  WatchedBuffer packed(stream);
+  NolkDataBufferMemoryDynamic unpacked;
+  ASSERT_EQ(DecompressData(unpacked, packed), NOLKRESULT_OK);
+  const Bytes& plain = unpacked.Bytes();
   ASSERT_EQ(plain.size(), std::size_t{kLimit} + 1);
   for (const auto& [offset, mark] : marks) EXPECT_EQ(plain[offset], static_cast<std::uint8_t>(mark));
 }

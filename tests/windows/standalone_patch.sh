@@ -81,13 +81,28 @@ cp -a "$work/versions/39979" "$work/install"
 exec 8< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
 xvfb_pid=$!
 read -r display <&8
-trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill "$xvfb_pid" 2>/dev/null || true; [ "${KORVEL_KEEP_WORK:-0}" = 1 ] || rm -rf "$work"' EXIT
 DISPLAY=:$display timeout 60 bash "$root/scripts/wine-run.sh" "$work/OmbrixPatch-40100-window.exe" \
   >"$work/window.log" 2>&1 &
 window_pid=$!
-sleep "${KORVEL_WINDOW_WAIT:-15}"
+# The first start of a window in a fresh prefix takes a while: wait for the
+# patcher's frame (its title) to be mapped, then give it time to paint.
+shown=0
+for _ in $(seq 1 120); do
+  if DISPLAY=:$display xwininfo -root -tree 2>/dev/null | grep -q '"Korvel Patcher'; then
+    shown=1
+    break
+  fi
+  sleep 0.5
+done
+sleep 3
 mkdir -p "$(dirname "$screenshot")"
 DISPLAY=:$display import -window root "$screenshot"
 kill "$window_pid" 2>/dev/null || true
 wait "$window_pid" 2>/dev/null || true
+if [ "$shown" -ne 1 ]; then
+  echo "standalone_patch: the window did not appear within 60 s (screenshot $screenshot):" >&2
+  tail -n 20 "$work/window.log" >&2
+  exit 1
+fi
 echo "standalone_patch: the window's screenshot is $screenshot"

@@ -60,6 +60,21 @@ std::size_t Walk(CONTEXT context, std::uintptr_t* frames, std::size_t capacity, 
   return stored;
 }
 
+std::size_t StartAtCaller(std::uintptr_t* frames, std::size_t count, std::uintptr_t anchor,
+                          std::size_t fallback) {
+  constexpr std::size_t kSearched = 3;
+  std::size_t first = fallback;
+  for (std::size_t i = 0; i < count && i < kSearched; ++i) {
+    if (frames[i] == anchor) {
+      first = i;
+      break;
+    }
+  }
+  if (first >= count) return 0;
+  for (std::size_t i = first; i < count; ++i) frames[i - first] = frames[i];
+  return count - first;
+}
+
 void Describe(std::uintptr_t address, char* module, std::size_t moduleCapacity, char* symbol,
               std::size_t symbolCapacity, char* file, std::size_t fileCapacity, int& line) {
   CopyText(module, moduleCapacity, "");

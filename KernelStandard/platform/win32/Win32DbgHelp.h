@@ -18,6 +18,15 @@ bool EnsureSymbols();
 // Walks the stack from a context with StackWalk64 (lock held), storing up
 // to `capacity` return addresses after passing over `skip` of them.
 std::size_t Walk(CONTEXT context, std::uintptr_t* frames, std::size_t capacity, std::size_t skip);
+
+// Makes a walk start at `anchor` (the return address of the function that
+// walked, taken with __builtin_return_address): the system's walks begin in
+// that function on Windows and one frame further out under Wine, whose
+// frames carry no frame pointer. The frames before the anchor are dropped;
+// without the anchor among the first few, `fallback` frames are. Returns the
+// frames left.
+std::size_t StartAtCaller(std::uintptr_t* frames, std::size_t count, std::uintptr_t anchor,
+                          std::size_t fallback);
 // Looks up the symbol, source file and line of an address (lock held).
 // Empty texts and line -1 for what is unknown.
 void Describe(std::uintptr_t address, char* module, std::size_t moduleCapacity, char* symbol,

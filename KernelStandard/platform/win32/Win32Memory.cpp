@@ -49,11 +49,21 @@ std::uint32_t CurrentThreadNumber() {
 }
 
 __attribute__((noinline)) int WalkCallStack(void** frames, int capacity, int skip) {
-  if (capacity <= 0) return 0;
-  // One more skipped: this function's own frame.
-  const USHORT count =
-      ::RtlCaptureStackBackTrace(static_cast<DWORD>(skip + 1), static_cast<DWORD>(capacity), frames, nullptr);
-  return static_cast<int>(count);
+  if (capacity <= 0 || skip < 0) return 0;
+  const auto caller = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
+  // The walk starts in this function or in its caller (see StartAtCaller),
+  // so one frame more is taken, and the caller's own skip after that.
+  constexpr int kMost = 128;
+  void* raw[kMost];
+  std::uintptr_t walked[kMost];
+  const int wanted = capacity + skip + 1 < kMost ? capacity + skip + 1 : kMost;
+  const USHORT count = ::RtlCaptureStackBackTrace(0, static_cast<DWORD>(wanted), raw, nullptr);
+  for (USHORT i = 0; i < count; ++i) walked[i] = reinterpret_cast<std::uintptr_t>(raw[i]);
+  std::size_t stored = Win32DbgHelp::StartAtCaller(walked, count, caller, 1);
+  int kept = 0;
+  for (std::size_t i = static_cast<std::size_t>(skip); i < stored && kept < capacity; ++i)
+    frames[kept++] = reinterpret_cast<void*>(walked[i]);
+  return kept;
 }
 
 int WalkFaultCallStack(std::uintptr_t faultAddress, void** frames, int capacity) {

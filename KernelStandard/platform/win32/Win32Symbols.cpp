@@ -26,16 +26,22 @@ __attribute__((noinline)) std::size_t Win32Platform::CaptureCallStack(std::uintp
   CONTEXT context{};
   context.ContextFlags = CONTEXT_FULL;
   ::RtlCaptureContext(&context);
+  const auto caller = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
   std::lock_guard<std::mutex> lock(Win32DbgHelp::Lock());
-  // The first frame is this function itself: left out.
-  std::size_t stored = Win32DbgHelp::Walk(context, frames, capacity, 1);
+  // One frame more than asked: the walk may begin in this function itself,
+  // which is left out.
+  std::uintptr_t walked[129];
+  const std::size_t wanted = capacity < 128 ? capacity + 1 : 129;
+  std::size_t stored = Win32DbgHelp::Walk(context, walked, wanted, 0);
   if (stored == 0) {
     // No symbol handler: the frame-pointer chain still gives the addresses.
-    void* addresses[128];
-    const std::size_t wanted = capacity < 128 ? capacity : 128;
-    const USHORT count = ::RtlCaptureStackBackTrace(1, static_cast<DWORD>(wanted), addresses, nullptr);
-    for (USHORT i = 0; i < count; ++i) frames[stored++] = reinterpret_cast<std::uintptr_t>(addresses[i]);
+    void* addresses[129];
+    const USHORT count = ::RtlCaptureStackBackTrace(0, static_cast<DWORD>(wanted), addresses, nullptr);
+    for (USHORT i = 0; i < count; ++i) walked[stored++] = reinterpret_cast<std::uintptr_t>(addresses[i]);
   }
+  stored = Win32DbgHelp::StartAtCaller(walked, stored, caller, 1);
+  if (stored > capacity) stored = capacity;
+  for (std::size_t i = 0; i < stored; ++i) frames[i] = walked[i];
   return stored;
 }
 
