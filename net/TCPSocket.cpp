@@ -67,6 +67,13 @@ std::uint32_t SystemErrorOf(const std::error_code& error) {
   if (!error || error == asio::error::eof) return SocketError::NONE;
   if (error == asio::error::operation_aborted) return SocketError::OPERATION_ABORTED;
   if (error == asio::error::shut_down) return SocketError::SHUTDOWN;
+#ifdef _WIN32
+  // On Windows asio's system errors are the Winsock and system numbers the
+  // codes already are; the runtime library maps few of them to portable
+  // conditions.
+  if (error.category() == asio::error::get_system_category())
+    return static_cast<std::uint32_t>(error.value());
+#endif
   // asio's own system category does not compare with the portable error
   // conditions; the library's system category, with the same numbers, does.
   const std::error_code portable = error.category() == asio::error::get_system_category()
@@ -117,7 +124,7 @@ bool TCPSocket::IsInIOCPThread() {
 // --- Creation and direct calls ----------------------------------------------
 
 bool TCPSocket::Create(CPSocketManager* manager) {
-  Vek::Assert(INVALID_SOCKET == m_socket.load(), "INVALID_SOCKET == m_socket");
+  Vek::Assert(static_cast<int>(INVALID_SOCKET) == m_socket.load(), "INVALID_SOCKET == m_socket");
   if (manager == nullptr || manager->WorkerCount() == 0) {
     OS::SetLastError(static_cast<int>(SocketError::NOTINITIALISED));
     return false;

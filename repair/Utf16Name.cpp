@@ -83,6 +83,12 @@ std::wstring DecodeUtf16Le(const unsigned char* bytes, std::size_t units) {
   name.reserve(units);
   for (std::size_t i = 0; i < units; ++i) {
     const std::uint32_t unit = bytes[2 * i] | (std::uint32_t{bytes[2 * i + 1]} << 8);
+    // A 16-bit wide string (Windows) holds the code units themselves; a
+    // pair joined into one character would not fit.
+    if constexpr (sizeof(wchar_t) == 2) {
+      name.push_back(static_cast<wchar_t>(unit));
+      continue;
+    }
     if (IsLeadSurrogate(unit) && i + 1 < units) {
       const std::uint32_t next = bytes[2 * i + 2] | (std::uint32_t{bytes[2 * i + 3]} << 8);
       if (IsTrailSurrogate(next)) {

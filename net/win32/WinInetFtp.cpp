@@ -1,7 +1,9 @@
 // NolkFTP on WinINet: the control connection is WinINet's FTP session
 // handle (logged in when it is made), a resumed fetch sends REST on it
 // before the file is opened, and the size comes from the SIZE reply.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "KernelStandard/Log.h"
@@ -34,9 +36,12 @@ std::string LastReply() {
   DWORD code = 0;
   DWORD length = 0;
   InternetGetLastResponseInfoA(&code, nullptr, &length);
-  std::vector<char> text(length + 1);
+  // Room for the terminating null whether or not the length counted it
+  // (Wine's does not); the text ends at the null.
+  std::vector<char> text(length + 2, '\0');
+  length = static_cast<DWORD>(text.size());
   if (!InternetGetLastResponseInfoA(&code, text.data(), &length)) return std::string();
-  return std::string(text.data(), length);
+  return std::string(text.data(), strnlen(text.data(), text.size()));
 }
 
 // The last line of a reply, where the final status is.
@@ -48,8 +53,13 @@ std::string FinalLine(const std::string& reply) {
                       end + 1 - (begin == std::string::npos ? 0 : begin + 1));
 }
 
+// False when the command got no answer. An answer that WinINet counts as
+// a failure (Wine's counts the intermediate 350 to REST so) is still an
+// answer: the caller judges it by its status.
 bool SendCommand(HINTERNET session, const std::string& command, std::string& reply) {
-  if (!FtpCommandA(session, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr)) return false;
+  if (!FtpCommandA(session, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) &&
+      GetLastError() != ERROR_INTERNET_EXTENDED_ERROR)
+    return false;
   reply = FinalLine(LastReply());
   return true;
 }
@@ -105,7 +115,8 @@ NolkResult NolkFTP::SetDirectory(const std::string& path) {
     char folder[MAX_PATH * 4] = {};
     DWORD length = sizeof folder;
     if (!FtpGetCurrentDirectoryA(m_connection->session.Get(), folder, &length)) break;
-    m_currentDirectory.assign(folder, length);
+    // The length may count the terminating null.
+    m_currentDirectory.assign(folder, strnlen(folder, std::min<std::size_t>(length, sizeof folder)));
     return NOLKRESULT_OK;
   }
   m_currentDirectory.clear();
@@ -117,8 +128,11 @@ NolkResult NolkFTP::GetRemoteFileSize(const std::string& path, std::uint64_t& si
   if (!m_connected) return NOLKRESULT_NOT_OPEN;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (attempt > 0) Reconnect(true);
+    // Servers answer SIZE only in binary mode, and WinINet sets the mode
+    // only when it opens a file.
     std::string reply;
-    if (!SendCommand(m_connection->session.Get(), "SIZE " + path, reply)) {
+    if (!SendCommand(m_connection->session.Get(), "TYPE I", reply) ||
+        !SendCommand(m_connection->session.Get(), "SIZE " + path, reply)) {
       m_lastError = static_cast<int>(GetLastError());
       continue;
     }
@@ -136,8 +150,11 @@ int NolkFTP::FetchOnce(const std::string& path, NolkDataBuffer& destination, Dow
                        std::uint64_t start, bool& cancelled, NolkResult& writeResult, bool& bodyStarted) {
   HINTERNET session = m_connection->session.Get();
   if (start > 0) {
+    // Servers take REST only in binary mode, which WinINet sets only when
+    // it opens the file, after the REST.
     std::string reply;
-    if (!SendCommand(session, "REST " + std::to_string(start), reply))
+    if (!SendCommand(session, "TYPE I", reply) ||
+        !SendCommand(session, "REST " + std::to_string(start), reply))
       return m_lastError = static_cast<int>(GetLastError());
     if (reply.rfind("350", 0) != 0) return m_lastError = ERROR_INTERNET_EXTENDED_ERROR;  // resume refused
   }

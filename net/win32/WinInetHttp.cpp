@@ -16,6 +16,16 @@ using NolkInetInternal::InternetHandle;
 
 constexpr DWORD kReadBlockBytes = 16384;
 constexpr int kHeaderNotFound = 12150;
+// WinINet's "the connection with the server was reset": the body ended
+// before its Content-Length (WinINet itself reports such an end as a
+// normal one).
+constexpr DWORD kConnectionReset = 12031;
+
+// WinINet connects only when the request is sent; failures to reach the
+// server are logged as connect failures, as on the other platforms.
+bool IsConnectFailure(DWORD code) {
+  return code == ERROR_INTERNET_CANNOT_CONNECT || code == ERROR_INTERNET_NAME_NOT_RESOLVED;
+}
 
 // The connection and the request of one attempt.
 struct Request {
@@ -74,8 +84,9 @@ NolkResult Send(Request& request, const std::string& headers, const std::string&
                        static_cast<DWORD>(headers.size()), nullptr, 0))
     return NOLKRESULT_OK;
   const DWORD code = GetLastError();
-  LogPrint("HttpSendRequest returned %d (%s) for url %s\n", static_cast<int>(code),
-           InternetErrorText(code).c_str(), url.c_str());
+  LogPrint(IsConnectFailure(code) ? "InternetConnect returned %d (%s) for url %s\n"
+                                  : "HttpSendRequest returned %d (%s) for url %s\n",
+           static_cast<int>(code), InternetErrorText(code).c_str(), url.c_str());
   return NOLKRESULT_CONNECTION_LOST;
 }
 
@@ -129,9 +140,14 @@ NolkResult StartBody(const Request& request, NolkDataBuffer& destination, bool a
 }
 
 // The body in chunks of at most 16,384 bytes, the stop check before each.
+// A body shorter than its Content-Length is a lost connection.
 NolkResult ReadBody(const Request& request, NolkDataBuffer& destination, DownloadURLCallback* callback) {
   std::vector<char> block(kReadBlockBytes);
   std::uint64_t received = 0;
+  const std::string lengthText = HeaderOf(request, HTTP_QUERY_CONTENT_LENGTH);
+  const bool hasLength =
+      !lengthText.empty() && lengthText.find_first_not_of("0123456789") == std::string::npos;
+  const std::uint64_t expected = hasLength ? std::stoull(lengthText) : 0;
   for (;;) {
     if (callback != nullptr && callback->StopRequested()) return NOLKRESULT_CLOSED;
     DWORD got = 0;
@@ -141,7 +157,13 @@ NolkResult ReadBody(const Request& request, NolkDataBuffer& destination, Downloa
                InternetErrorText(code).c_str(), static_cast<unsigned long long>(received));
       return NOLKRESULT_CONNECTION_LOST;
     }
-    if (got == 0) return NOLKRESULT_OK;
+    if (got == 0) {
+      if (!hasLength || received >= expected) return NOLKRESULT_OK;
+      LogPrint("InternetReadFile returned %d (%s) with actualByteCount=%llu\n",
+               static_cast<int>(kConnectionReset), InternetErrorText(kConnectionReset).c_str(),
+               static_cast<unsigned long long>(received));
+      return NOLKRESULT_CONNECTION_LOST;
+    }
     const NolkResult written = destination.WriteData(block.data(), got);
     if (written != NOLKRESULT_OK) {
       LogPrint("WriteData returned %d\n", written);

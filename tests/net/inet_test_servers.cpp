@@ -1,21 +1,24 @@
 #include "inet_test_servers.h"
 
-#include <arpa/inet.h>
+#ifndef _WIN32
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
+#include "KernelStandard/platform/Platform.h"
 #include "net/InternetSession.h"
+#include "test_sockets.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace InetTest {
 namespace {
@@ -114,8 +117,17 @@ while True:
 }  // namespace
 
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "korvel-inet-XXXXXX").string();
-  if (::mkdtemp(pattern.data())) m_path = pattern;
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::mt19937 random(seed());
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+    std::string name = "korvel-inet-";
+    for (int i = 0; i < 8; ++i) name += kLetters[random() % (sizeof(kLetters) - 1)];
+    std::error_code error;
+    // create_directory is false when the name is taken, so each folder is new.
+    if (std::filesystem::create_directory(base / name, error)) m_path = (base / name).generic_string();
+  }
 }
 
 TempFolder::~TempFolder() {
@@ -147,6 +159,76 @@ std::string PatternBytes(std::size_t length, unsigned seed) {
 
 bool RunCommand(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+#ifdef _WIN32
+// Under Wine a Windows program starts a Linux program by its Unix path, but
+// gets no handle to wait for or end it. So the server runs beside a small
+// shell loop that ends it once the stop file appears (or after ten minutes,
+// so a crashed test leaves nothing behind), and the loop reports the end in
+// a second file.
+std::string ServerPath(const std::string& path) {
+  using UnixName = char*(__cdecl*)(const wchar_t*);
+  static const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr || path.empty()) return path;
+  char* name = unixName(OS::FromUtf8(path).c_str());
+  if (name == nullptr) return path;
+  std::string result = name;
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return result;
+}
+
+namespace {
+// One word for the shell, in single quotes.
+std::string ShellWord(const std::string& word) {
+  std::string quoted = "'";
+  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+}  // namespace
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& logPath) {
+  if (ServerPath("C:\\") == "C:\\") return false;  // not under Wine: no Linux programs to start
+  m_stopFile = logPath + ".stop";
+  m_endedFile = logPath + ".ended";
+  std::error_code ignored;
+  std::filesystem::remove(m_stopFile, ignored);
+  std::filesystem::remove(m_endedFile, ignored);
+  std::string command;
+  for (const std::string& word : argv)
+    command += ShellWord(word.find(':') == 1 ? ServerPath(word) : word) + " ";
+  const std::string stop = ShellWord(ServerPath(m_stopFile));
+  const std::string script =
+      "exec >>" + ShellWord(ServerPath(logPath)) + " 2>&1\n" + command + "&\nchild=$!\ni=0\nwhile [ ! -e " +
+      stop +
+      " ] && [ $i -lt 6000 ] && kill -0 $child 2>/dev/null; do sleep 0.1; i=$((i+1)); done\n"
+      "kill $child 2>/dev/null\nsleep 0.3\nkill -9 $child 2>/dev/null\n"
+      "wait $child\n: >" +
+      ShellWord(ServerPath(m_endedFile)) + "\n";
+  WriteFile(logPath + ".sh", script);
+  std::wstring line = L"/bin/sh " + OS::FromUtf8(ServerPath(logPath + ".sh"));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(L"/bin/sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started))
+    return false;
+  if (started.hProcess != nullptr) ::CloseHandle(started.hProcess);
+  if (started.hThread != nullptr) ::CloseHandle(started.hThread);
+  m_pid = 1;
+  return true;
+}
+
+void ChildProcess::Stop() {
+  if (m_pid <= 0) return;
+  WriteFile(m_stopFile, "");
+  for (int i = 0; i < 150 && !std::filesystem::exists(m_endedFile); ++i) std::this_thread::sleep_for(20ms);
+  m_pid = -1;
+}
+#else
+std::string ServerPath(const std::string& path) {
+  return path;
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& logPath) {
@@ -184,6 +266,7 @@ void ChildProcess::Stop() {
   ::waitpid(m_pid, &status, 0);
   m_pid = -1;
 }
+#endif
 
 bool MakeTestCertificates(const std::string& folder, TestCertificates& c) {
   const std::string d = folder + "/";
@@ -235,9 +318,10 @@ bool MakeTestCertificates(const std::string& folder, TestCertificates& c) {
 // again with another.
 bool NginxServer::Start(const std::string& root, const std::string& cert, const std::string& key) {
   m_tls = !cert.empty();
-  const std::string d = m_folder.Path();
+  // The configuration names the files as nginx sees them.
+  const std::string d = ServerPath(m_folder.Path());
   for (int attempt = 0; attempt < 5; ++attempt) {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int probe = TestSockets::OpenStream();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -245,10 +329,11 @@ bool NginxServer::Start(const std::string& root, const std::string& cert, const 
     ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
-    ::close(probe);
-    const std::string tls =
-        m_tls ? " ssl;\n ssl_certificate " + cert + ";\n ssl_certificate_key " + key + ";\n" : ";\n";
-    WriteFile(d + "/nginx.conf",
+    TestSockets::Close(probe);
+    const std::string tls = m_tls ? " ssl;\n ssl_certificate " + ServerPath(cert) +
+                                        ";\n ssl_certificate_key " + ServerPath(key) + ";\n"
+                                  : ";\n";
+    WriteFile(m_folder / "nginx.conf",
               "daemon off;\nmaster_process off;\npid " + d + "/nginx.pid;\nerror_log " + d +
                   "/error.log;\nevents { worker_connections 64; }\nhttp {\n access_log " + d +
                   "/access.log;\n log_format ranges escape=none '$request $status $body_bytes_sent "
@@ -257,14 +342,15 @@ bool NginxServer::Start(const std::string& root, const std::string& cert, const 
                   "/proxy;\n fastcgi_temp_path " + d + "/fcgi;\n uwsgi_temp_path " + d +
                   "/uwsgi;\n scgi_temp_path " + d +
                   "/scgi;\n types { text/plain txt; application/zip zip; }\n server {\n listen 127.0.0.1:" +
-                  std::to_string(m_port) + tls + " root " + root + ";\n " + m_directives + "\n }\n}\n");
+                  std::to_string(m_port) + tls + " root " + ServerPath(root) + ";\n " + m_directives +
+                  "\n }\n}\n");
     if (!m_process.Start({"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"},
-                         d + "/stdout.log"))
+                         m_folder / "stdout.log"))
       return false;
     for (int i = 0; i < 100; ++i) {
-      const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+      const int s = TestSockets::OpenStream();
       const bool up = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      ::close(s);
+      TestSockets::Close(s);
       if (up) return true;
       std::this_thread::sleep_for(30ms);
     }

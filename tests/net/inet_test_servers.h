@@ -27,10 +27,15 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 // Bytes that differ from block to block, so a misplaced block shows.
 std::string PatternBytes(std::size_t length, unsigned seed = 1);
+// A path as the servers see it: on Windows (under Wine) the Unix path of
+// the folder or file, elsewhere the path itself.
+std::string ServerPath(const std::string& path);
 // Runs a shell command; true when it exits with 0.
 bool RunCommand(const std::string& command);
 
-// A child process stopped (SIGTERM, then SIGKILL) when the object goes.
+// A child process stopped (SIGTERM, then SIGKILL) when the object goes. On
+// Windows it is a Linux program started through Wine, stopped through a
+// stop file beside its log.
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -43,6 +48,10 @@ class ChildProcess {
 
  private:
   int m_pid = -1;
+#ifdef _WIN32
+  std::string m_stopFile;
+  std::string m_endedFile;
+#endif
 };
 
 // The files of a test certificate authority and the server certificates

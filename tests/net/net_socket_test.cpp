@@ -199,7 +199,11 @@ TEST_F(SocketTest, GracefulDisconnectEndsThePeersStreamAndTheSocketCanConnectAga
   char buffer[2];
   EXPECT_EQ(Request(socket, Kind::Read, buffer, 2).error, NOLKRESULT_OK);
   socket.Close();
+// Winsock's headers (for the scripted peer) define INVALID_SOCKET as a macro.
+#pragma push_macro("INVALID_SOCKET")
+#undef INVALID_SOCKET
   EXPECT_EQ(socket.GetHandle(), TCPSocket::INVALID_SOCKET);
+#pragma pop_macro("INVALID_SOCKET")
   ASSERT_TRUE(second.WaitUntilDone(5s));
   EXPECT_EQ(connections.load(), 2);
 }

@@ -1,14 +1,7 @@
-// Helpers of the socket tests: a scripted peer on 127.0.0.1 (plain POSIX
+// Helpers of the socket tests: a scripted peer on 127.0.0.1 (plain BSD
 // sockets, independent of the code under test), a one-shot signal between
 // threads, and a scoped reference on the socket manager.
 #pragma once
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +15,7 @@
 
 #include "net/CPSocketManager.h"
 #include "net/SocketAddress.h"
+#include "test_sockets.h"
 
 namespace NetTest {
 
@@ -56,12 +50,12 @@ class PeerConnection {
 
   void NoDelay() {
     const int on = 1;
-    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    TestSockets::SetOption(m_fd, IPPROTO_TCP, TCP_NODELAY, on);
   }
   bool Send(const void* data, std::size_t length) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {
-      const ssize_t sent = ::send(m_fd, bytes, length, MSG_NOSIGNAL);
+      const TestSockets::ByteCount sent = ::send(m_fd, bytes, length, MSG_NOSIGNAL);
       if (sent <= 0) return false;
       bytes += sent;
       length -= static_cast<std::size_t>(sent);
@@ -73,9 +67,8 @@ class PeerConnection {
   // or when the peer is told to stop.
   std::size_t ReceiveSome(void* data, std::size_t length) {
     while (!Stopping()) {
-      pollfd ready{m_fd, POLLIN, 0};
-      if (::poll(&ready, 1, 50) <= 0) continue;
-      const ssize_t received = ::recv(m_fd, data, length, 0);
+      if (!TestSockets::WaitReadable(m_fd, 50)) continue;
+      const TestSockets::ByteCount received = ::recv(m_fd, static_cast<char*>(data), length, 0);
       return received > 0 ? static_cast<std::size_t>(received) : 0;
     }
     return 0;
@@ -99,12 +92,12 @@ class PeerConnection {
   // Resets the connection instead of closing it in order.
   void Reset() {
     const linger abort{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    ::close(m_fd);
+    TestSockets::SetOption(m_fd, SOL_SOCKET, SO_LINGER, abort);
+    TestSockets::Close(m_fd);
     m_fd = -1;
   }
   void CloseInOrder() {
-    ::close(m_fd);
+    TestSockets::Close(m_fd);
     m_fd = -1;
   }
 
@@ -121,9 +114,8 @@ class TestPeer {
   using Script = std::function<void(PeerConnection&)>;
 
   explicit TestPeer(Script script, int receiveBuffer = 0) : m_script(std::move(script)) {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (receiveBuffer > 0)
-      ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    m_listener = TestSockets::OpenStream();
+    if (receiveBuffer > 0) TestSockets::SetOption(m_listener, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -141,7 +133,7 @@ class TestPeer {
     const int connection = m_connection.load();
     if (connection >= 0) ::shutdown(connection, SHUT_RDWR);
     m_thread.join();
-    ::close(m_listener);
+    TestSockets::Close(m_listener);
   }
   TestPeer(const TestPeer&) = delete;
   TestPeer& operator=(const TestPeer&) = delete;
@@ -158,14 +150,14 @@ class TestPeer {
       PeerConnection connection(fd, m_stopping);
       m_script(connection);
       m_connection = -1;
-      if (connection.Descriptor() >= 0) ::close(connection.Descriptor());
+      if (connection.Descriptor() >= 0) TestSockets::Close(connection.Descriptor());
     }
     m_done.Set();
   }
   int Accept() {
     for (int waited = 0; waited < 20000 && !m_stopping; waited += 50) {
-      pollfd ready{m_listener, POLLIN, 0};
-      if (::poll(&ready, 1, 50) > 0) return ::accept(m_listener, nullptr, nullptr);
+      if (TestSockets::WaitReadable(m_listener, 50))
+        return static_cast<int>(::accept(m_listener, nullptr, nullptr));
     }
     return -1;
   }
@@ -181,14 +173,14 @@ class TestPeer {
 
 // A loopback port where nothing listens: bound once and released again.
 inline SocketAddress ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int fd = TestSockets::OpenStream();
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
+  TestSockets::Close(fd);
   return SocketAddress{SocketAddress::kLoopback, ntohs(address.sin_port)};
 }
 

@@ -14,6 +14,7 @@
 #include "patch/PatchEngine.h"
 #include "patch/PatchEngineCallbacks.h"
 #include "patch/PatchSettings.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace enginetest {
 namespace {
@@ -78,8 +79,8 @@ void EngineTest::SetUp() {
   m_patch = m_root / "patch";
   fs::create_directories(m_install / "bin");
   fs::create_directories(m_patch / "data");
-  setenv("KORVEL_REGISTRY", (m_root / "registry.reg").c_str(), 1);
-  setenv("FAKE_TOOL_LOG", ToolLog().c_str(), 1);
+  setenv("KORVEL_REGISTRY", (m_root / "registry.reg").string().c_str(), 1);
+  setenv("FAKE_TOOL_LOG", ToolLog().string().c_str(), 1);
   ASSERT_TRUE(OS::RegistryStore::Default().CreateKey(kProductKey));
 
   NolkPatch::PatchEngineCallbacks callbacks;

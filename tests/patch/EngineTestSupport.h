@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -54,7 +55,14 @@ class EngineTest : public ::testing::Test {
     return Wide(m_install) + L"\\" + NolkUtil::ToWide(listPath);
   }
   // An installation path as messages show it to the player.
-  std::wstring Shown(const std::string& listPath) const { return Wide(Installed(listPath)); }
+  std::wstring Shown(const std::string& listPath) const {
+    std::wstring shown = Wide(Installed(listPath));
+#ifdef _WIN32
+    // Windows shows its own separator throughout.
+    std::replace(shown.begin(), shown.end(), L'/', L'\\');
+#endif
+    return shown;
+  }
   std::wstring Source(const std::string& listPath) const {
     return Wide(m_patch) + L"\\data\\" + NolkUtil::ToWide(listPath);
   }
@@ -71,7 +79,9 @@ class EngineTest : public ::testing::Test {
   void InstallCopyingDiffTool();
   void InstallExitingDiffTool(int exitCode);
   void InstallCopyingConverter();
-  fs::path ToolLog() const { return m_root / "tool.log"; }
+  fs::path ToolLog() const {
+    return m_root / "tool.log";
+  }
   std::vector<std::string> ToolCalls() const;
 
   bool HasMessage(int level, const std::wstring& text) const;

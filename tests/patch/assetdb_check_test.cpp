@@ -8,6 +8,7 @@
 #include "patch/AssetDatabase.h"
 #include "patch/AssetDatabaseBlock.h"
 #include "patch/PatchSettings.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "patch/AssetDatabaseBlock.h"
 #include "patch/AssetDatabaseRebuild.h"
 #include "patch/ProgressAnimation.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include "patch/AssetDatabase.h"
 #include "patch/PatchSettings.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace assetdbtest {
 

@@ -8,6 +8,7 @@
 #include "KernelStandard/platform/RegistryStore.h"
 #include "patch/PatchGuard.h"
 #include "patch/PatchingFlag.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST_F(GuardTest, FlagNeedsTheProductKey) {
 TEST_F(GuardTest, ReadOnlyStoreRefusesTheFlag) {
   const fs::path folder = m_root / "locked";
   fs::create_directories(folder);
-  setenv("KORVEL_REGISTRY", (folder / "registry.reg").c_str(), 1);
+  setenv("KORVEL_REGISTRY", (folder / "registry.reg").string().c_str(), 1);
   ASSERT_TRUE(OS::RegistryStore::Default().CreateKey(kProductKey));
   fs::permissions(folder / "registry.reg", fs::perms::owner_read);
   fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);

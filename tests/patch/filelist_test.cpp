@@ -10,6 +10,7 @@
 
 #include "EngineTestSupport.h"
 #include "KernelStandard/platform/FaultInjection.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace {
 

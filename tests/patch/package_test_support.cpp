@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/KernelStandard/posix_test_shims.h"
+
 namespace packagetest {
 
 using namespace NolkPatch;

@@ -1,5 +1,7 @@
 #include "rundriver_test_support.h"
 
+#include "tests/KernelStandard/posix_test_shims.h"
+
 namespace rundrivertest {
 namespace {
 

@@ -9,6 +9,7 @@
 #include "patch/Crc32.h"
 #include "patch/PatchEngineCallbacks.h"
 #include "patch/UninstallLog.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace uninstlog {
 

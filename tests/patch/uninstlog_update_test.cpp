@@ -52,7 +52,9 @@ class UninstallLogUpdate : public UninstallLogTest {
 TEST_F(UninstallLogUpdate, NoAddedFilesLeavesTheLogUntouched) {
   const ByteVector log = BuildLog(FillerRecords(300), 7);
   WriteFileBytes(LogPath(), log);
-  const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+  // Whole seconds, which every file system keeps exactly.
+  const std::filesystem::file_time_type past = std::chrono::time_point_cast<std::chrono::seconds>(
+      std::filesystem::file_time_type::clock::now() - std::chrono::hours(48));
   std::filesystem::last_write_time(LogPath(), past);
   WriteText(m_patch / "addedFiles.txt", "");
 

@@ -4,13 +4,19 @@
 // the code under test is checked by independent means.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -18,6 +24,7 @@
 #include <vector>
 
 #include "KernelStandard/platform/FaultInjection.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace RepairTest {
 
@@ -126,6 +133,19 @@ class Installation {
   std::filesystem::path m_path;
 };
 
+// Creates a new file from a pattern ending in "XXXXXX" and opens it for
+// reading and writing; the descriptor or -1. MinGW's mkstemp opens the file
+// for this process's descriptor alone, so it could not be read back by name
+// while open; hence the C runtime's own calls there.
+inline int MakeScratchFile(char* pattern) {
+#ifdef _WIN32
+  if (_mktemp_s(pattern, std::strlen(pattern) + 1) != 0) return -1;
+  return _open(pattern, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  return mkstemp(pattern);
+#endif
+}
+
 // Catches what is written to the standard output (file descriptor 1), by
 // pointing the descriptor at a scratch file, until the first look at the
 // text (or the end of the object), so that test failures reported after
@@ -135,7 +155,7 @@ class StdoutCapture {
   StdoutCapture() {
     std::fflush(stdout);
     char pattern[] = "/tmp/korvel-repair-stdout-XXXXXX";
-    m_fd = mkstemp(pattern);
+    m_fd = MakeScratchFile(pattern);
     if (m_fd < 0) return;
     m_path = pattern;
     m_saved = dup(STDOUT_FILENO);

@@ -119,7 +119,7 @@ TEST_P(EscapingNameTest, NameLeavingTheFolderIsRefusedAndNothingOutsideChanges) 
   // Nothing but the cache appeared anywhere below the common parent.
   std::vector<std::string> found;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(outer.Native("")))
-    found.push_back(std::filesystem::relative(entry.path(), outer.Native("")).string());
+    found.push_back(std::filesystem::relative(entry.path(), outer.Native("")).generic_string());
   std::sort(found.begin(), found.end());
   EXPECT_EQ(found, (std::vector<std::string>{"install", "install/repair.cks", "victim.txt"}));
 }

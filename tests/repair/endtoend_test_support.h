@@ -4,10 +4,6 @@
 // byte comparison of two installation trees.
 #pragma once
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <filesystem>
 #include <set>
 #include <string>
@@ -74,7 +70,9 @@ class RepairRun {
       if (text.rfind("KORVEL_REPAIR_SERVER=", 0) != 0 && text.rfind("KORVEL_REGISTRY=", 0) != 0)
         environment.push_back(text);
     }
-    const std::vector<std::string> arguments{KORVEL_PATCHER_CLI, "--repair", "0", installation};
+    // With its drive (a Windows command line reads "/tmp/..." as an option).
+    const std::vector<std::string> arguments{KORVEL_PATCHER_CLI, "--repair", "0",
+                                             std::filesystem::absolute(installation).string()};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, m_output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -114,7 +112,7 @@ class RepairRun {
     return -1;
   }
   void Kill() {
-    ::kill(m_pid, SIGKILL);
+    TestSpawn::Signal(m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
     m_pid = -1;

@@ -112,6 +112,10 @@ TEST_F(RepairConsoleTest, SilentServerEndsTheRunAfterTheLimit) {
 }
 
 TEST_F(RepairConsoleTest, CtrlCWhileReceivingPostsOnlyTheSegmentLine) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux only: the interrupt is sent as SIGINT; a Windows console program gets Ctrl-C only "
+                  "from the console it shares";
+#endif
   ServerView view;
   TestPeer server(Serve(view, 3, RawRecord(L"a.txt#000", "a")));
   ConsoleRun run(m_scratch, Install(), server.Address());

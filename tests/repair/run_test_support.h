@@ -5,9 +5,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,8 +16,11 @@
 
 #include "RepairTestSupport.h"
 #include "net/SocketAddress.h"
+#include "tests/fixtures/test_spawn.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace RepairRunTest {
 
@@ -44,7 +44,9 @@ class ConsoleRun {
       if (text.rfind("KORVEL_", 0) != 0 && text.rfind("TEMP=", 0) != 0 && text.rfind("LC_ALL=", 0) != 0)
         environment.push_back(text);
     }
-    const std::vector<std::string> arguments = {KORVEL_PATCHER_CLI, "--repair", "0", install.string()};
+    // With its drive (a Windows command line reads "/tmp/..." as an option).
+    const std::vector<std::string> arguments = {KORVEL_PATCHER_CLI, "--repair", "0",
+                                                std::filesystem::absolute(install).string()};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -61,7 +63,7 @@ class ConsoleRun {
   }
   ~ConsoleRun() {
     if (m_pid > 0 && !m_reaped) {
-      ::kill(m_pid, SIGKILL);
+      TestSpawn::Signal(m_pid, SIGKILL);
       ::waitpid(m_pid, nullptr, 0);
     }
   }
@@ -76,7 +78,7 @@ class ConsoleRun {
     int status = 0;
     while (::waitpid(m_pid, &status, WNOHANG) == 0) {
       if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(m_pid, SIGKILL);
+        TestSpawn::Signal(m_pid, SIGKILL);
         ::waitpid(m_pid, &status, 0);
         m_reaped = true;
         return -1;
@@ -86,7 +88,7 @@ class ConsoleRun {
     m_reaped = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  void Signal(int signal) { ::kill(m_pid, signal); }
+  void Signal(int signal) { TestSpawn::Signal(m_pid, signal); }
   std::string Output() const {
     std::ifstream in(m_outputPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -96,6 +98,9 @@ class ConsoleRun {
     std::vector<std::string> lines;
     std::string line;
     for (const char c : Output()) {
+#ifdef _WIN32
+      if (c == '\r') continue;  // the console's text mode ends lines with CR LF
+#endif
       if (c == '\n') {
         lines.push_back(line);
         line.clear();

@@ -1,18 +1,12 @@
 // Helpers of the repair server tests: the real korvel-repair-server started
 // as a child process on a port it picks (learnt from its port file, stopped
 // with SIGTERM and, failing that, SIGKILL when the test ends, whatever the
-// outcome), and a scripted client on plain POSIX sockets, independent of
+// outcome), and a scripted client on plain BSD sockets, independent of
 // the code under test, that speaks the repair protocol and decodes the
 // records it gets.
 #pragma once
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,12 +22,16 @@
 #include <vector>
 
 #include "RepairTestSupport.h"
+#include "net/test_sockets.h"
 #include "repair/FileTreeSummary.h"
 #include "repair/SummaryStreamFormat.h"
 #include "stream/Compression.h"
 #include "stream/NolkDataBufferMemory.h"
+#include "tests/fixtures/test_spawn.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace ServerTest {
 
@@ -94,10 +92,10 @@ class ServerProcess {
   // Ends the server; its exit code (-1 when it had to be killed).
   int Stop() {
     if (m_pid <= 0) return m_exit;
-    ::kill(m_pid, SIGTERM);
+    TestSpawn::Signal(m_pid, SIGTERM);
     m_exit = WaitExit(10s);
     if (m_exit == -2) {
-      ::kill(m_pid, SIGKILL);
+      TestSpawn::Signal(m_pid, SIGKILL);
       WaitExit(10s);
       m_exit = -1;
     }
@@ -110,7 +108,7 @@ class ServerProcess {
     ServerProcess probe;
     probe.Spawn(arguments);
     const int exit = probe.WaitExit(30s);
-    if (exit == -2) ::kill(probe.m_pid, SIGKILL), probe.WaitExit(10s);
+    if (exit == -2) TestSpawn::Signal(probe.m_pid, SIGKILL), probe.WaitExit(10s);
     probe.m_pid = -1;
     output = probe.Log();
     return exit;
@@ -182,9 +180,8 @@ struct Record {
 class ScriptedClient {
  public:
   explicit ScriptedClient(std::uint16_t port) {
-    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval limit{20, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    m_fd = TestSockets::OpenStream();
+    TestSockets::SetReceiveTimeout(m_fd, 20);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -197,7 +194,8 @@ class ScriptedClient {
 
   bool Connected() const { return m_connected; }
   bool Send(const std::string& bytes) {
-    return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<TestSockets::ByteCount>(bytes.size());
   }
   bool SendWord(std::uint32_t value) {
     std::string word;
@@ -209,7 +207,8 @@ class ScriptedClient {
     std::string bytes;
     char chunk[65536];
     while (bytes.size() < length) {
-      const ssize_t got = ::recv(m_fd, chunk, std::min(sizeof chunk, length - bytes.size()), 0);
+      const TestSockets::ByteCount got =
+          ::recv(m_fd, chunk, std::min(sizeof chunk, length - bytes.size()), 0);
       if (got <= 0) break;
       bytes.append(chunk, static_cast<std::size_t>(got));
     }
@@ -225,8 +224,8 @@ class ScriptedClient {
   // A close with unread bytes on the server's side arrives as a reset.
   bool SeesEnd() {
     char byte;
-    const ssize_t got = ::recv(m_fd, &byte, 1, 0);
-    return got == 0 || (got < 0 && errno == ECONNRESET);
+    const TestSockets::ByteCount got = ::recv(m_fd, &byte, 1, 0);
+    return got == 0 || (got < 0 && TestSockets::LastWasReset());
   }
   bool ReceiveRecord(Record& record) {
     const std::string flag = Receive(1);
@@ -248,7 +247,7 @@ class ScriptedClient {
     return true;
   }
   void Close() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0) TestSockets::Close(m_fd);
     m_fd = -1;
   }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "KernelStandard/platform/Platform.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace DiffTest {
 

@@ -74,6 +74,9 @@ TEST_F(ArchiveRefusalTest, DeletedNameOutsideTheEightBitListsIsRefused) {
 }
 
 TEST_F(ArchiveRefusalTest, NameWithLineBreakWouldBreakTheLists) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux only: Windows file names cannot hold a line break";
+#endif
   Write("new/data/two\nlines.dat", "x");
   ExpectRefused("8-bit");
 }
@@ -111,6 +114,10 @@ TEST_F(ArchiveRefusalTest, NewFileNamedLikeAConverterDiffCollidesWithIt) {
 }
 
 TEST_F(ArchiveRefusalTest, NameWithColonIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux only: on Windows a colon in a file name names a data stream, so no such file can "
+                  "be made to refuse";
+#endif
   Write("new/data/a:b.dat", "stream-like name");
   ExpectRefused("a:b.dat");
 }

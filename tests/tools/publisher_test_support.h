@@ -18,6 +18,7 @@
 #include "stream/Compression.h"
 #include "stream/NolkDataBufferFile.h"
 #include "stream/NolkDataBufferMemory.h"
+#include "tests/KernelStandard/posix_test_shims.h"
 
 namespace PublisherTest {
 
@@ -92,9 +93,19 @@ class PublisherFolderTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(m_root); }
 
+  // Relative names are UTF-8 (a narrow path would be read in the system's
+  // code page on Windows).
+  static std::filesystem::path Utf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+  }
+  static std::string Utf8Text(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+  }
+
   // Writes a file below the test folder, creating its folders.
   std::filesystem::path Write(const std::string& relative, const Bytes& bytes) const {
-    const std::filesystem::path path = m_root / relative;
+    const std::filesystem::path path = m_root / Utf8(relative);
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -104,7 +115,9 @@ class PublisherFolderTest : public ::testing::Test {
     return Write(relative, BytesOf(text));
   }
 
-  std::wstring Wide(const std::string& relative) const { return OS::FromUtf8((m_root / relative).string()); }
+  std::wstring Wide(const std::string& relative) const {
+    return OS::FromUtf8(Utf8Text(m_root / Utf8(relative)));
+  }
 
   std::filesystem::path m_root;
 };

@@ -39,9 +39,12 @@ class SignTool : public PublisherTest::PublisherFolderTest {
 
 TEST_F(SignTool, KeygenWritesAPrivateSecretKeyAndNeverReplacesOne) {
   Keygen("publisher");
+#ifndef _WIN32
+  // Readable by its owner alone (Windows files have no such mode bits).
   struct stat secret {};
   ASSERT_EQ(::stat(P("publisher.key").c_str(), &secret), 0);
   EXPECT_EQ(secret.st_mode & 0777, 0600u);
+#endif
   const std::string pub = ReadText(m_root / "publisher.pub");
   ASSERT_EQ(pub.size(), 65u);
   EXPECT_EQ(pub.find_first_not_of("0123456789abcdef"), 64u);
@@ -101,6 +104,9 @@ TEST_F(SignTool, ListsThePatcherWouldRefuseAreNotSigned) {
 }
 
 TEST_F(SignTool, ChecksumLinesMatchSha256sum) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux only: the reference checksum comes from the sha256sum program";
+#endif
   Write("tree/old/bin/Launcher.exe", "old launcher");
   Write("tree/new/bin/Launcher.exe", "new launcher");
   Write("tree/new/data/file.dat", std::string(100000, 'q'));

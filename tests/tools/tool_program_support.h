@@ -5,9 +5,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,8 +14,11 @@
 #include <vector>
 
 #include "publisher_test_support.h"
+#include "tests/fixtures/test_spawn.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace PublisherTest {
 
@@ -38,8 +38,10 @@ class ChildProgram {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, m_outPath.string().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, m_errPath.string().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     std::vector<char*> pointers;
     for (const std::string& argument : argv) pointers.push_back(const_cast<char*>(argument.c_str()));
     pointers.push_back(nullptr);
@@ -48,7 +50,7 @@ class ChildProgram {
   }
   ~ChildProgram() {
     if (m_pid <= 0) return;
-    ::kill(m_pid, SIGKILL);
+    TestSpawn::Signal(m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
   }
@@ -56,7 +58,7 @@ class ChildProgram {
   ChildProgram& operator=(const ChildProgram&) = delete;
 
   bool Started() const { return m_pid > 0; }
-  bool Signal(int signalNumber) const { return m_pid > 0 && ::kill(m_pid, signalNumber) == 0; }
+  bool Signal(int signalNumber) const { return m_pid > 0 && TestSpawn::Signal(m_pid, signalNumber) == 0; }
 
   // Waits for the end (killing the child after the time limit).
   ProgramResult Wait(std::chrono::seconds limit = std::chrono::seconds(60)) {
@@ -67,7 +69,7 @@ class ChildProgram {
     while (::waitpid(m_pid, &status, WNOHANG) == 0) {
       if (std::chrono::steady_clock::now() > deadline) {
         ADD_FAILURE() << "the program did not end in time";
-        ::kill(m_pid, SIGKILL);
+        TestSpawn::Signal(m_pid, SIGKILL);
         ::waitpid(m_pid, &status, 0);
         break;
       }
