@@ -37,11 +37,10 @@ add_compile_options(-fno-reorder-blocks-and-partition)
 find_path(KORVEL_ASIO_INCLUDE_DIR asio.hpp REQUIRED)
 include_directories(SYSTEM ${KORVEL_ASIO_INCLUDE_DIR})
 
-# How much of the tree the Windows build covers. The win32 backend of the
-# platform layer is being filled in; until every subsystem compiles for
-# Windows, "stream" builds the kernel, the string table and the data streams
-# with their test suites, "all" the whole tree.
-set(KORVEL_WINDOWS_STAGE "stream" CACHE STRING "Part of the tree the Windows build covers: stream or all")
+# How much of the tree the Windows build covers: "all", the whole tree
+# (the default), or "stream", only the kernel, the string table and the data
+# streams with their suites (a quicker build while working on the backend).
+set(KORVEL_WINDOWS_STAGE "all" CACHE STRING "Part of the tree the Windows build covers: stream or all")
 set_property(CACHE KORVEL_WINDOWS_STAGE PROPERTY STRINGS stream all)
 
 # Static archives before import libraries (libz.a, not libz.dll.a): the

@@ -104,8 +104,8 @@ TEST(AllocationTrackerTest, ThreeBlocksFromOneSiteFormOneGroupWithCalledFromLine
   const std::string group =
       OwnFileLine(g_threeBlocksLine) + ": 3 memory blocks of size 24 were never freed " + thread + ".\n";
   ASSERT_EQ(report.CountContaining(group), 1u) << report.text;
-  EXPECT_EQ(report.CountContaining(OwnFileLine(g_singleBlockLine) + ": 1 memory block of size 40 was never freed " +
-                                   thread + ".\n"),
+  EXPECT_EQ(report.CountContaining(OwnFileLine(g_singleBlockLine) +
+                                   ": 1 memory block of size 40 was never freed " + thread + ".\n"),
             1u)
       << report.text;
   // The group line is followed by the frames above the site: the test body

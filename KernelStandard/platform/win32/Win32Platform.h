@@ -88,7 +88,8 @@ class Win32Platform final : public Platform {
   // Named objects (Win32NamedObjects.cpp).
   std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name, bool initialOwner,
                                                bool& existed) override;
-  std::unique_ptr<NamedMutex> OpenAccessMutex(const std::string& name, bool exclusive, bool& created) override;
+  std::unique_ptr<NamedMutex> OpenAccessMutex(const std::string& name, bool exclusive,
+                                              bool& created) override;
   std::unique_ptr<SharedMemory> CreateSharedMemory(const std::string& name, std::size_t size,
                                                    bool& existed) override;
   std::unique_ptr<SharedMemory> OpenSharedMemory(const std::string& name) override;
