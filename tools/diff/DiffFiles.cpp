@@ -129,13 +129,18 @@ DiffFileResult FileResultOf(DiffResult result) {
 
 // The old file is mapped, not read: the decoder refers back into all of it,
 // and the mapping shares the page cache's copy instead of making another.
-DiffFileResult StreamRebuild(const OS::MappedFile& oldFile, ByteSpan diff, const std::wstring& newPath) {
-  const ByteSpan oldData(oldFile.Data(), oldFile.Size());
+// The mapping is released before the new file is moved into place, since
+// the new file may replace the old one, and Windows replaces no file that
+// is mapped.
+DiffFileResult StreamRebuild(std::unique_ptr<OS::MappedFile> oldFile, ByteSpan diff,
+                             const std::wstring& newPath) {
+  const ByteSpan oldData(oldFile->Data(), oldFile->Size());
   TemporaryOutput output(TemporaryNameBeside(newPath));
   if (!output.IsOpen()) return DiffFileResult::OutputNotWritable;
   const DiffResult decoded = ApplyDiffToSink(oldData, OldFileHash(oldData), diff,
                                              [&output](ByteSpan block) { return output.Write(block); });
   if (decoded != DiffResult::Ok) return FileResultOf(decoded);
+  oldFile.reset();
   return output.Complete(newPath) ? DiffFileResult::Ok : DiffFileResult::OutputNotWritable;
 }
 
@@ -166,11 +171,11 @@ bool WriteFileReplacing(const std::wstring& path, ByteSpan bytes) {
 
 DiffFileResult ApplyDiffFile(const std::wstring& oldPath, const std::wstring& diffPath,
                              const std::wstring& newPath) {
-  const std::unique_ptr<OS::MappedFile> oldFile = OS::MapFileForReading(oldPath);
+  std::unique_ptr<OS::MappedFile> oldFile = OS::MapFileForReading(oldPath);
   if (!oldFile) return DiffFileResult::OldUnreadable;
   UninitializedBytes diff;
   if (!ReadWholeFile(diffPath, diff)) return DiffFileResult::DiffUnreadable;
-  return StreamRebuild(*oldFile, diff, newPath);
+  return StreamRebuild(std::move(oldFile), diff, newPath);
 }
 
 DiffFileResult CreateDiffFile(const std::wstring& oldPath, const std::wstring& newPath,
