@@ -3,6 +3,7 @@
 #include "patch/AssetDatabaseRebuild.h"
 
 #include <memory>
+#include <string>
 
 #include "KernelStandard/ChildProcess.h"
 #include "KernelStandard/PathUtil.h"
@@ -47,14 +48,30 @@ bool TryHoldDatabase(const std::string& databasePath) {
   return static_cast<std::int8_t>(count) <= 1 && TakeExclusiveHold();
 }
 
-// Reads one piece of a stream that is still open and reports it; returns
-// whether the stream is still open.
-bool RelayPiece(const StreamReader& read, int level) {
-  std::string piece;
-  const bool open = read(piece);
-  if (!piece.empty()) LogSinkReport(level, NolkUtil::ToWide(piece));
-  return open;
-}
+// One of the utility's output streams while it is relayed. Windows programs
+// end their lines with CR LF; the log's lines end with LF alone, so each
+// CR LF is relayed as LF, also when a read ends between the two.
+struct RelayedStream {
+  const StreamReader& read;
+  int level;
+  bool open = true;
+  bool heldReturn = false;  // the last piece ended with CR; it waits for the next
+
+  // Reads one piece and reports it; `open` says whether the stream still is.
+  void RelayPiece() {
+    std::string piece;
+    open = read(piece);
+    if (heldReturn) piece.insert(piece.begin(), '\r');
+    heldReturn = open && !piece.empty() && piece.back() == '\r';
+    if (heldReturn) piece.pop_back();
+    std::string text;
+    text.reserve(piece.size());
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+      if (piece[i] != '\r' || i + 1 >= piece.size() || piece[i + 1] != '\n') text += piece[i];
+    }
+    if (!text.empty()) LogSinkReport(level, NolkUtil::ToWide(text));
+  }
+};
 
 // The progress bar moves from half to full while the utility runs; the
 // duration of this animation is fixed, so it takes no minutes.
@@ -74,11 +91,11 @@ bool CheckFilesNotInUse() {
 }
 
 void RelayToolOutput(const StreamReader& readOutput, const StreamReader& readError) {
-  bool outputOpen = true;
-  bool errorOpen = true;
-  while (outputOpen || errorOpen) {
-    if (outputOpen) outputOpen = RelayPiece(readOutput, kLevelInformation);
-    if (errorOpen) errorOpen = RelayPiece(readError, kLevelWarning);
+  RelayedStream output{readOutput, kLevelInformation};
+  RelayedStream error{readError, kLevelWarning};
+  while (output.open || error.open) {
+    if (output.open) output.RelayPiece();
+    if (error.open) error.RelayPiece();
   }
 }
 

@@ -44,7 +44,7 @@ TEST_F(StandaloneRunTest, LargeFilesInUseFailUntilTheGameHasLeft) {
   ASSERT_FALSE(blocked.lines.empty());
   EXPECT_EQ(blocked.lines.back(), "Patching aborted.");
   // The game was left alone and leaves cleanly; its ready file goes with it.
-  EXPECT_EQ(game.Stop(SIGTERM), 0);
+  EXPECT_EQ(game.Leave(), 0);
   std::filesystem::remove(Install() / "standin-ready");
   ExpectInstallEquals(before);
 

@@ -221,7 +221,7 @@ TEST_F(WindowRun, LargeFilesInUseFailUntilTheGameHasLeft) {
   EXPECT_FALSE(m_frame->BrowseButton()->IsEnabled());  // only a start moves it with Apply
   Screenshot("window-files-in-use.png");
   // The game was left alone and leaves cleanly; its ready file goes with it.
-  EXPECT_EQ(game.Stop(SIGTERM), 0);
+  EXPECT_EQ(game.Leave(), 0);
   fs::remove(Install() / "standin-ready");
   ExpectInstallEquals(before);
 

@@ -19,8 +19,6 @@
 namespace enginetest {
 namespace {
 
-constexpr char kToolLogging[] = "[ -n \"$FAKE_TOOL_LOG\" ] && echo \"$(pwd)|$0|$*\" >> \"$FAKE_TOOL_LOG\"\n";
-
 NolkPatch::FileListEntry Entry(const std::string& path, const std::string& newMd5,
                                const std::string& oldMd5) {
   return {NolkUtil::ToWide(path), NolkUtil::ToWide(newMd5), NolkUtil::ToWide(oldMd5)};
@@ -47,11 +45,6 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
   stream << bytes;
 }
 
-void WriteScript(const fs::path& path, const std::string& body) {
-  WriteBytes(path, "#!/bin/sh\n" + body);
-  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-}
-
 std::string FormatList(const std::vector<NolkPatch::FileListEntry>& entries) {
   std::string text;
   for (const auto& entry : entries) {
@@ -67,20 +60,29 @@ std::wstring Wide(const fs::path& path) {
 
 fs::path ListPathToRelative(const std::string& listPath) {
   std::string relative = listPath;
+#ifndef _WIN32
   std::replace(relative.begin(), relative.end(), '\\', '/');
+#endif
   return fs::path(relative);
 }
 
 void EngineTest::SetUp() {
   char pattern[] = "/tmp/korvel-engine-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
+#ifdef _WIN32
+  // With its drive and in Windows' own spelling, as the tools see their
+  // folders and files.
+  m_root = fs::absolute(pattern);
+#else
   m_root = pattern;
+#endif
   m_install = m_root / "install";
   m_patch = m_root / "patch";
   fs::create_directories(m_install / "bin");
   fs::create_directories(m_patch / "data");
   setenv("KORVEL_REGISTRY", (m_root / "registry.reg").string().c_str(), 1);
   setenv("FAKE_TOOL_LOG", ToolLog().string().c_str(), 1);
+  setenv("FAKE_TOOL_SCRIPTS", (m_root / "tool-scripts").string().c_str(), 1);
   ASSERT_TRUE(OS::RegistryStore::Default().CreateKey(kProductKey));
 
   NolkPatch::PatchEngineCallbacks callbacks;
@@ -94,6 +96,7 @@ void EngineTest::TearDown() {
   NolkPatch::SetPatchEngineCallbacks({});
   NolkPatch::PatchSettings::Get().Reset();
   unsetenv("FAKE_TOOL_LOG");
+  unsetenv("FAKE_TOOL_SCRIPTS");
   unsetenv("KORVEL_REGISTRY");
   std::error_code ignored;
   fs::remove_all(m_root, ignored);
@@ -134,25 +137,27 @@ bool EngineTest::Apply() {
   return NolkPatch::ApplyPatch(Wide(m_install), Wide(m_patch), L"NolkLauncher.exe");
 }
 
+void EngineTest::InstallScriptedTool(const std::string& toolName, const std::vector<std::string>& steps) {
+  std::string script;
+  for (const std::string& step : steps) script += step + "\n";
+  WriteBytes(m_root / "tool-scripts" / toolName, script);
+  fs::copy_file(SCRIPTED_TOOL, m_install / "bin" / toolName, fs::copy_options::overwrite_existing);
+}
+
+// The diff tool's and the converter's exit codes: 1 wrong command line (the
+// converter's own usage error is 64), 2 old file unreadable, 3 diff
+// unreadable, 4 output not writable.
 void EngineTest::InstallCopyingDiffTool() {
-  WriteScript(m_install / "bin" / "vpatchl-w32.exe", std::string(kToolLogging) +
-                                                         "[ $# -eq 3 ] || exit 1\n"
-                                                         "[ -f \"$1\" ] || exit 2\n"
-                                                         "[ -f \"$2\" ] || exit 3\n"
-                                                         "cat \"$2\" > \"$3\" || exit 4\n");
+  InstallScriptedTool("vpatchl-w32.exe", {"log", "args 3 1", "file 1 2", "file 2 3", "copy 2 3 4"});
 }
 
 void EngineTest::InstallExitingDiffTool(int exitCode) {
-  WriteScript(m_install / "bin" / "vpatchl-w32.exe",
-              std::string(kToolLogging) + "exit " + std::to_string(exitCode) + "\n");
+  InstallScriptedTool("vpatchl-w32.exe", {"log", "exit " + std::to_string(exitCode)});
 }
 
 void EngineTest::InstallCopyingConverter() {
-  WriteScript(m_install / "bin" / "VAConverter.exe", std::string(kToolLogging) +
-                                                         "[ \"$1\" = patchapply ] || exit 64\n"
-                                                         "[ -f \"$2\" ] || exit 2\n"
-                                                         "[ -f \"$3\" ] || exit 3\n"
-                                                         "cat \"$3\" > \"$4\" || exit 4\n");
+  InstallScriptedTool("VAConverter.exe",
+                      {"log", "arg 1 patchapply 64", "file 2 2", "file 3 3", "copy 3 4 4"});
 }
 
 std::vector<std::string> EngineTest::ToolCalls() const {

@@ -5,10 +5,11 @@
 // and ChangeFile (their payload is written at once) and the three lists are
 // written by WriteLists / Apply.
 //
-// The fake tools are shell scripts under the real tool names. The fake diff
-// tool and converter "apply" a diff by copying it to the new file, so a
-// patch folder's diff of a changed file is simply the new contents; both
-// log each call ("<cwd>|<program>|<arguments>") to ToolLog().
+// The fake tools are the scripted stand-in (tests/fixtures/ScriptedTool)
+// under the real tool names. The fake diff tool and converter "apply" a diff
+// by copying it to the new file, so a patch folder's diff of a changed file
+// is simply the new contents; both log each call
+// ("<cwd>|<program>|<arguments>") to ToolLog().
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,12 +34,11 @@ inline constexpr wchar_t kProductKey[] = L"Software\\Korvel\\Products\\OmbrixSim
 std::string Md5(const std::string& bytes);
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);
-// An executable "#!/bin/sh" script.
-void WriteScript(const fs::path& path, const std::string& body);
 // The bytes of a list: three CR LF terminated lines per entry.
 std::string FormatList(const std::vector<NolkPatch::FileListEntry>& entries);
 std::wstring Wide(const fs::path& path);
-// "bin\\x.dll" -> "bin/x.dll".
+// "bin\\x.dll" -> "bin/x.dll" (kept as it is on Windows, whose own
+// separator it already uses).
 fs::path ListPathToRelative(const std::string& listPath);
 
 class EngineTest : public ::testing::Test {
@@ -76,6 +76,8 @@ class EngineTest : public ::testing::Test {
   void WriteLists();
   bool Apply();
 
+  // The scripted stand-in as install/bin/<toolName>, following `steps`.
+  void InstallScriptedTool(const std::string& toolName, const std::vector<std::string>& steps);
   void InstallCopyingDiffTool();
   void InstallExitingDiffTool(int exitCode);
   void InstallCopyingConverter();

@@ -82,7 +82,7 @@ TEST_F(AssetDbCheckTest, AttachedGameKeepsTheCheckFromSucceeding) {
 TEST_F(AssetDbCheckTest, CheckSucceedsOnceTheGameHasLeft) {
   StandInGame game;
   ASSERT_TRUE(game.Start(Folder()));
-  ASSERT_EQ(game.Stop(SIGTERM), 0);
+  ASSERT_EQ(game.Leave(), 0);
   EXPECT_FALSE(BlockExists(DatabasePath())) << "the last process to leave removes the block";
   ASSERT_TRUE(db::CheckFilesNotInUse());
   EXPECT_EQ(Pauses(), 0);
@@ -92,7 +92,7 @@ TEST_F(AssetDbCheckTest, CheckSucceedsOnceTheGameHasLeft) {
 TEST_F(AssetDbCheckTest, BlockOfAKilledGameIsStaleAndStartsAfresh) {
   StandInGame game;
   ASSERT_TRUE(game.Start(Folder()));
-  game.Stop(SIGKILL);
+  game.Kill();
   ASSERT_TRUE(db::CheckFilesNotInUse());
   EXPECT_EQ(Pauses(), 0);
   EXPECT_EQ(db::GetAttachedCount(), 1);
@@ -107,7 +107,7 @@ TEST_F(AssetDbCheckTest, GameThatJoinedAndLeftNoLongerCounts) {
   ASSERT_TRUE(game.Start(Folder()));
   EXPECT_EQ(db::GetAttachedCount(), 2);
   EXPECT_FALSE(db::TakeExclusiveHold());
-  ASSERT_EQ(game.Stop(SIGTERM), 0);
+  ASSERT_EQ(game.Leave(), 0);
   EXPECT_EQ(db::GetAttachedCount(), 1);
   EXPECT_TRUE(db::TakeExclusiveHold());
 }

@@ -25,8 +25,14 @@ TEST_F(AssetDbConnectionTest, CreatorWritesTheInitialBlock) {
   ASSERT_TRUE(db::ConnectDatabaseIpc(DatabasePath(), false));
   RawBlock raw(DatabasePath());
   ASSERT_TRUE(raw.Open());
-  const std::vector<std::uint8_t> bytes = raw.Bytes();
+  std::vector<std::uint8_t> bytes = raw.Bytes();
+#ifdef _WIN32
+  // A section opened by name is seen as whole pages; the block is the start.
+  ASSERT_GE(bytes.size(), 32u);
+  bytes.resize(32);
+#else
   ASSERT_EQ(bytes.size(), 32u);
+#endif
   const auto pid = static_cast<std::uint32_t>(ThisProcess());
   const std::vector<std::uint8_t> expected = {static_cast<std::uint8_t>(pid),
                                               static_cast<std::uint8_t>(pid >> 8),

@@ -193,4 +193,17 @@ TEST_F(AssetDbTest, RelayAlternatesStreamsAtTheirLevelsUntilBothEnd) {
   EXPECT_EQ(error.Reads(), 2) << "a read that returns false ends its stream";
 }
 
+TEST_F(AssetDbTest, RelayTurnsWindowsLineEndsIntoTheLogsOwn) {
+  // A CR LF split between two reads, a lone CR kept, and a CR that ends the
+  // stream kept too.
+  ScriptedStream output({{"line 1\r\nline 2\r", true}, {"\nbar\rchart\r\n", true}, {"last\r", false}});
+  ScriptedStream error({{"oops\r\n", false}});
+
+  db::RelayToolOutput(output.Reader(), error.Reader());
+
+  std::wstring relayed;
+  for (const auto& message : Messages()) relayed += message.text;
+  EXPECT_EQ(relayed, L"line 1\nline 2oops\n\nbar\rchart\nlast\r");
+}
+
 }  // namespace

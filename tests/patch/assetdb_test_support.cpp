@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "patch/AssetDatabase.h"
@@ -93,18 +94,22 @@ std::int32_t ThisProcess() {
 StandInGame::~StandInGame() {
   // A clean end first, so no stale objects stay behind in /dev/shm.
   const int pid = m_pid;
-  if (pid > 0 && Stop(SIGTERM) < 0) {
+  if (pid > 0 && Leave() < 0) {
     ::kill(pid, SIGKILL);
     int exitCode = 0;
     OS::Current().WaitProcess(pid, 10000, exitCode);
   }
-  if (!m_readyFile.empty()) std::filesystem::remove(m_readyFile);
+  std::error_code ignored;
+  if (!m_readyFile.empty()) std::filesystem::remove(m_readyFile, ignored);
+  if (!m_stopFile.empty()) std::filesystem::remove(m_stopFile, ignored);
 }
 
 bool StandInGame::Start(const std::string& installFolder, int seconds) {
   m_readyFile = installFolder + "/standin-ready";
+  m_stopFile = installFolder + "/standin-stop";
   const std::vector<std::string> argv = {STANDIN_GAME_TOOL,       installFolder,  "--seconds",
-                                         std::to_string(seconds), "--ready-file", m_readyFile};
+                                         std::to_string(seconds), "--ready-file", m_readyFile,
+                                         "--stop-file",           m_stopFile};
   if (!OS::Current().SpawnDetached(argv, m_pid)) return false;
   for (int waited = 0; waited < 10000; waited += 10) {
     if (std::filesystem::exists(m_readyFile)) return true;
@@ -119,9 +124,22 @@ bool StandInGame::Start(const std::string& installFolder, int seconds) {
   return false;
 }
 
-int StandInGame::Stop(int signalNumber) {
+int StandInGame::Leave() {
   if (m_pid <= 0) return -1;
-  ::kill(m_pid, signalNumber);
+  std::ofstream(m_stopFile) << "stop\n";
+  const int exitCode = Wait();
+  std::error_code ignored;
+  std::filesystem::remove(m_stopFile, ignored);
+  return exitCode;
+}
+
+int StandInGame::Kill() {
+  if (m_pid <= 0) return -1;
+  ::kill(m_pid, SIGKILL);
+  return Wait();
+}
+
+int StandInGame::Wait() {
   int exitCode = -1;
   const bool ended = OS::Current().WaitProcess(m_pid, 10000, exitCode);
   m_pid = -1;

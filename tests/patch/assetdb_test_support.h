@@ -77,12 +77,19 @@ class StandInGame {
   // there within 10 seconds.
   bool Start(const std::string& installFolder, int seconds = 60);
   int Pid() const { return m_pid; }
-  // Sends the signal and waits for the end; the exit code, -1 on time-out.
-  int Stop(int signalNumber);
+  // Asks it to leave cleanly (through its stop file) and waits for the end;
+  // the exit code, -1 on time-out.
+  int Leave();
+  // Ends it at once, as SIGKILL does, and waits for the end; the exit code,
+  // -1 on time-out.
+  int Kill();
 
  private:
+  int Wait();
+
   int m_pid = -1;
   std::string m_readyFile;
+  std::string m_stopFile;
 };
 
 }  // namespace assetdbtest

@@ -16,6 +16,11 @@ using namespace enginetest;
 
 class DiffStepTest : public EngineTest {};
 
+// "<separator>name" as a tool's logged path ends.
+std::string InToolsFolder(const std::string& name) {
+  return std::string(1, static_cast<char>(fs::path::preferred_separator)) + name;
+}
+
 TEST_F(DiffStepTest, AlreadyPatchedFileIsLeftAloneWithoutBackup) {
   InstallCopyingDiffTool();
   ChangeFile("bin\\game.dll", "v1", "v2");
@@ -86,7 +91,7 @@ TEST_F(DiffStepTest, VaArchiveUsesTheConverterWithoutChecksumChecks) {
   EXPECT_EQ(ReadBytes(Installed("assets\\Base.va")), "archive 2");
   const std::vector<std::string> calls = ToolCalls();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_NE(calls[0].find("/VAConverter.exe|patchapply "), std::string::npos) << calls[0];
+  EXPECT_NE(calls[0].find(InToolsFolder("VAConverter.exe|patchapply ")), std::string::npos) << calls[0];
   EXPECT_NE(calls[0].find(PatchData("assets\\Base-diff.va").string() + " "), std::string::npos) << calls[0];
   EXPECT_TRUE(m_messages.empty());
 }
@@ -109,7 +114,7 @@ TEST_F(DiffStepTest, VaArchiveWithoutConverterIsAGeneralEntry) {
   EXPECT_EQ(ReadBytes(Installed("assets\\Base.va")), "archive 2");
   const std::vector<std::string> calls = ToolCalls();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_NE(calls[0].find("/vpatchl-w32.exe|"), std::string::npos);
+  EXPECT_NE(calls[0].find(InToolsFolder("vpatchl-w32.exe|")), std::string::npos);
   EXPECT_NE(calls[0].find(PatchData("assets\\Base.va").string() + ".diff "), std::string::npos);
   // As a general entry it is checked: a changed archive is damaged.
   WriteInstalled("assets\\Base.va", "something else");
@@ -125,7 +130,7 @@ TEST_F(DiffStepTest, OnlyAVaAtTheVeryEndOfTheNameIsAConverterEntry) {
   ChangeFile("va.dir\\plain.dat", "p1", "p2");
   ASSERT_TRUE(Apply());
   for (const std::string& call : ToolCalls())
-    EXPECT_NE(call.find("/vpatchl-w32.exe|"), std::string::npos) << call;
+    EXPECT_NE(call.find(InToolsFolder("vpatchl-w32.exe|")), std::string::npos) << call;
   EXPECT_EQ(ToolCalls().size(), 3u);
 }
 
@@ -171,7 +176,7 @@ TEST_F(DiffStepTest, ToolThatCannotStartReportsTheCommandLine) {
 }
 
 TEST_F(DiffStepTest, WrongResultIsCaughtAndRolledBack) {
-  WriteScript(m_install / "bin" / "vpatchl-w32.exe", "echo garbage > \"$3\"\n");
+  InstallScriptedTool("vpatchl-w32.exe", {"write 3 garbage"});
   ChangeFile("a.dll", "a1", "a2");
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
@@ -180,7 +185,7 @@ TEST_F(DiffStepTest, WrongResultIsCaughtAndRolledBack) {
 }
 
 TEST_F(DiffStepTest, WrongConverterResultIsCaughtToo) {
-  WriteScript(m_install / "bin" / "VAConverter.exe", "echo garbage > \"$4\"\n");
+  InstallScriptedTool("VAConverter.exe", {"write 4 garbage"});
   ChangeFile("Base.va", "a1", "a2");
   const TreeSnapshot before = TakeSnapshot(m_install);
   EXPECT_FALSE(Apply());
@@ -190,7 +195,7 @@ TEST_F(DiffStepTest, WrongConverterResultIsCaughtToo) {
 
 TEST_F(DiffStepTest, ChattyToolDoesNotBlock) {
   // Far more output than a pipe holds.
-  WriteScript(m_install / "bin" / "vpatchl-w32.exe", "head -c 1000000 /dev/zero\ncat \"$2\" > \"$3\"\n");
+  InstallScriptedTool("vpatchl-w32.exe", {"zeros 1000000", "copy 2 3 4"});
   ChangeFile("a.dll", "a1", "a2");
   ASSERT_TRUE(Apply());
   EXPECT_EQ(ReadBytes(Installed("a.dll")), "a2");
@@ -207,8 +212,8 @@ class ToolExitCodeTest : public EngineTest, public ::testing::WithParamInterface
 TEST_P(ToolExitCodeTest, NonZeroExitFailsWithItsMessageAndRollsBack) {
   const ExitCase& exitCase = GetParam();
   const std::string entry = exitCase.converter ? "assets\\World.va" : "bin\\game.dll";
-  const std::string body = "exit " + std::to_string(exitCase.code) + "\n";
-  WriteScript(m_install / "bin" / (exitCase.converter ? "VAConverter.exe" : "vpatchl-w32.exe"), body);
+  InstallScriptedTool(exitCase.converter ? "VAConverter.exe" : "vpatchl-w32.exe",
+                      {"exit " + std::to_string(exitCase.code)});
   AddFile("added.txt", "added");
   ChangeFile(entry, "old", "new");
   const TreeSnapshot before = TakeSnapshot(m_install);
