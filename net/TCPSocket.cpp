@@ -205,8 +205,15 @@ void TCPSocket::Close() {
 void TCPSocket::CloseOnWorker() {
   DisarmInactivityTimer();
   std::error_code ignored;
-  if (m_impl->acceptor) m_impl->acceptor->close(ignored);
+  // Pending calls are cancelled before the close, so they end as aborted on
+  // every system: Wine ends a call whose socket is closed under it with an
+  // error of its own instead.
+  if (m_impl->acceptor) {
+    m_impl->acceptor->cancel(ignored);
+    m_impl->acceptor->close(ignored);
+  }
   if (m_impl->socket.is_open()) {
+    m_impl->socket.cancel(ignored);
     // A zero linger time resets the connection at once instead of waiting
     // for unsent data.
     m_impl->socket.set_option(asio::socket_base::linger(true, 0), ignored);

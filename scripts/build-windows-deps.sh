@@ -41,14 +41,24 @@ done
 # is shared.
 NICE=(nice -n 19)
 
-# The newest source version apt knows for a package.
-source_version() {
-  local best="" v
+# The source versions apt knows for a package, newest first.
+source_versions() {
+  local versions
+  versions=$(apt-cache showsrc --only-source "$1" 2>/dev/null | awk '/^Version:/ { print $2 }' | sort -u)
+  [ -n "$versions" ] ||
+    die "no source package $1 known to apt (deb-src entries missing? run scripts/install-windows-deps.sh)"
+  # dpkg's own order, not sort's: "1.5.4+dfsg2-5+deb12u1" is newer than "1.5.4+dfsg2-5".
+  local sorted=() v i
   while read -r v; do
-    if [ -z "$best" ] || dpkg --compare-versions "$v" gt "$best"; then best=$v; fi
-  done < <(apt-cache showsrc --only-source "$1" 2>/dev/null | awk '/^Version:/ { print $2 }')
-  [ -n "$best" ] || die "no source package $1 known to apt (deb-src entries missing? run scripts/install-windows-deps.sh)"
-  echo "$best"
+    i=${#sorted[@]}
+    sorted+=("$v")
+    while [ "$i" -gt 0 ] && dpkg --compare-versions "${sorted[i - 1]}" lt "$v"; do
+      sorted[i]=${sorted[i - 1]}
+      i=$((i - 1))
+    done
+    sorted[i]=$v
+  done <<<"$versions"
+  printf '%s\n' "${sorted[@]}"
 }
 
 prefix_of() { echo "$CACHE/$1-${2//:/_}"; }
@@ -181,22 +191,33 @@ build_googletest() {
     -Dgtest_disable_pthreads=OFF
 }
 
+# Builds the newest version of a package that is cached or whose source the
+# mirrors deliver: a security update's source is sometimes missing from a
+# mirror that carries its binaries, and the version before it then serves.
 build_one() {
-  local pkg=$1 ver prefix work src start
-  ver=$(source_version "$pkg")
-  prefix=$(prefix_of "$pkg" "$ver")
-  if [ -f "$prefix/$MARKER" ]; then
-    log "$pkg $ver: cached in $prefix"
-    return
+  local pkg=$1 ver prefix work src="" start
+  local versions
+  mapfile -t versions < <(source_versions "$pkg")
+  work=$CACHE/.work/$pkg
+  for ver in "${versions[@]}"; do
+    prefix=$(prefix_of "$pkg" "$ver")
+    if [ -f "$prefix/$MARKER" ]; then
+      log "$pkg $ver: cached in $prefix"
+      return
+    fi
+    if src=$(fetch_source "$pkg" "$ver" "$work"); then break; fi
+    log "$pkg $ver: source not available, trying an older version"
+    src=""
+  done
+  if [ -z "$src" ]; then
+    ver=${versions[0]}
+    declare -F "fallback_$pkg" >/dev/null || die "no source of $pkg could be fetched"
+    src=$("fallback_$pkg" "$ver" "$work")
   fi
+  prefix=$(prefix_of "$pkg" "$ver")
   log "$pkg $ver: building into $prefix"
   start=$(date +%s)
   rm -rf "$prefix"
-  work=$CACHE/.work/$pkg
-  if ! src=$(fetch_source "$pkg" "$ver" "$work"); then
-    declare -F "fallback_$pkg" >/dev/null || exit 1
-    src=$("fallback_$pkg" "$ver" "$work")
-  fi
   "build_$pkg" "$src" "$prefix"
   printf 'package=%s\nversion=%s\nhost=%s\ncompiler=%s\n' "$pkg" "$ver" "$HOST" \
     "$("$CXX_X" -dumpversion)" >"$prefix/$MARKER"
@@ -204,16 +225,20 @@ build_one() {
   log "$pkg $ver: done in $(($(date +%s) - start)) s"
 }
 
-# Lists the complete prefixes for the toolchain file, newest version of each
-# package only.
+# Lists the complete prefixes for the toolchain file, the newest complete
+# version of each package only.
 write_prefix_list() {
   local out=$CACHE/prefixes.cmake tmp pkg ver prefix
   tmp=$(mktemp "$CACHE/prefixes.XXXXXX")
   echo "# Written by scripts/build-windows-deps.sh: the complete dependency prefixes." >"$tmp"
   for pkg in "${ALL[@]}"; do
-    ver=$(source_version "$pkg")
-    prefix=$(prefix_of "$pkg" "$ver")
-    [ -f "$prefix/$MARKER" ] && echo "list(APPEND KORVEL_WINDOWS_DEP_PREFIXES \"$prefix\")" >>"$tmp"
+    while read -r ver; do
+      prefix=$(prefix_of "$pkg" "$ver")
+      if [ -f "$prefix/$MARKER" ]; then
+        echo "list(APPEND KORVEL_WINDOWS_DEP_PREFIXES \"$prefix\")" >>"$tmp"
+        break
+      fi
+    done < <(source_versions "$pkg")
   done
   mv "$tmp" "$out"
 }
