@@ -24,7 +24,10 @@ struct TCPSocket::Impl {
   asio::steady_timer timer;                 // the inactivity limit of the pending call
   std::uint64_t timerGeneration = 0;        // tells a stale expiry from the current one
   bool timedOut = false;                    // the pending call was cancelled by the limit
+  bool reusesAddress = false;               // bound with address reuse
   int outstanding = 0;                      // asynchronous calls whose handlers have not run
+
+  void MoveBoundSocketInto(tcp::acceptor& acceptor, std::error_code& failure);
 };
 
 namespace {
@@ -161,7 +164,10 @@ NolkResult TCPSocket::Bind(const SocketAddress& local, int option) {
       std::error_code failure;
       // Linux binds exclusively unless address reuse is asked for, so the
       // exclusive-address option needs no call of its own.
-      if (option == BIND_REUSE_ADDRESS) m_impl->socket.set_option(tcp::socket::reuse_address(true), failure);
+      if (option == BIND_REUSE_ADDRESS) {
+        m_impl->socket.set_option(tcp::socket::reuse_address(true), failure);
+        m_impl->reusesAddress = !failure;
+      }
       if (!failure) m_impl->socket.bind(EndpointOf(local), failure);
       if (!failure) {
         const tcp::endpoint bound = m_impl->socket.local_endpoint(failure);
@@ -182,15 +188,32 @@ NolkResult TCPSocket::Listen(int backlog) {
       if (!m_impl || !m_impl->socket.is_open()) return;
       auto acceptor = std::make_unique<tcp::acceptor>(manager->Port().GetContext().io);
       std::error_code failure;
-      const auto handle = m_impl->socket.release(failure);
-      if (!failure) acceptor->assign(tcp::v4(), handle, failure);
+      m_impl->MoveBoundSocketInto(*acceptor, failure);
       if (!failure) acceptor->listen(backlog, failure);
+      if (!failure) m_socket.store(static_cast<int>(acceptor->native_handle()));
       error = SystemErrorOf(failure);
       m_impl->acceptor = std::move(acceptor);
     });
   }
   LeaveUserland();
   return ResultFromSocketError(error);
+}
+
+// The bound socket becomes the acceptor. On Windows asio cannot hand over a
+// socket tied to the completion port (it refuses the release before
+// Windows 8.1), so there the acceptor is a new socket bound to the address
+// the bound one was given, with the same address reuse.
+void TCPSocket::Impl::MoveBoundSocketInto(tcp::acceptor& acceptor, std::error_code& failure) {
+#ifdef _WIN32
+  const tcp::endpoint bound = socket.local_endpoint(failure);
+  if (!failure) socket.close(failure);
+  if (!failure) acceptor.open(tcp::v4(), failure);
+  if (!failure && reusesAddress) acceptor.set_option(tcp::acceptor::reuse_address(true), failure);
+  if (!failure) acceptor.bind(bound, failure);
+#else
+  const auto handle = socket.release(failure);
+  if (!failure) acceptor.assign(tcp::v4(), handle, failure);
+#endif
 }
 
 void TCPSocket::Close() {

@@ -6,6 +6,7 @@
 #include "KernelStandard/PathUtil.h"
 #include "KernelStandard/TextConvert.h"
 #include "KernelStandard/platform/Platform.h"
+#include "patch/EnginePaths.h"
 #include "patch/PatchEngineCallbacks.h"
 #include "patch/UninstallLogFiles.h"
 #include "patch/UninstallLogFormat.h"
@@ -42,13 +43,15 @@ void RecoverInterruptedReplacement(const UninstallLogPaths& paths) {
     NolkUtil::MoveFile(paths.backup, paths.log);
 }
 
+// Paths are shown in the system's own spelling, as in the engine's other
+// messages.
 bool Fail(const std::wstring& text, const std::wstring& path) {
-  PostEngineMessage(LEVEL_ERROR, text + path);
+  PostEngineMessage(LEVEL_ERROR, text + DisplayPath(path));
   return false;
 }
 
 bool Skip(const std::wstring& text, const std::wstring& path) {
-  PostEngineMessage(LEVEL_WARNING, text + path);
+  PostEngineMessage(LEVEL_WARNING, text + DisplayPath(path));
   return true;
 }
 

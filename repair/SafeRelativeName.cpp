@@ -1,5 +1,7 @@
 #include "repair/SafeRelativeName.h"
 
+#include <cstdint>
+
 #include "repair/SegmentKey.h"
 
 namespace NolkUtil {
@@ -10,7 +12,8 @@ bool IsSeparator(wchar_t c) {
 }
 
 bool IsForbiddenCharacter(wchar_t c) {
-  return (c >= 0 && c < 32) || c == L':';
+  // Unsigned, as wchar_t is unsigned on Windows and signed elsewhere.
+  return static_cast<std::uint32_t>(c) < 32 || c == L':';
 }
 
 // A component that Windows resolves away: only dots and spaces, "." aside.

@@ -22,7 +22,7 @@ class EngineStepsTest : public EngineTest {
   std::vector<std::string> PatchedTargets() const {
     std::vector<std::string> targets;
     for (const std::string& call : ToolCalls()) {
-      const std::size_t name = call.rfind('/');
+      const std::size_t name = call.find_last_of("/\\");
       targets.push_back(call.substr(name + 1));
     }
     return targets;

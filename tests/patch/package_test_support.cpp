@@ -34,7 +34,7 @@ std::vector<std::string> TreeListing(const std::filesystem::path& root, const st
       it.disable_recursion_pending();
       continue;
     }
-    entries.push_back(std::filesystem::relative(it->path(), root).string());
+    entries.push_back(std::filesystem::relative(it->path(), root).generic_string());
   }
   std::sort(entries.begin(), entries.end());
   return entries;

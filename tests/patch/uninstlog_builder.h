@@ -59,6 +59,8 @@ class UninstallLogTest : public ::testing::Test {
   void TearDown() override;
 
   std::filesystem::path LogPath() const { return m_install / "unins000.dat"; }
+  // The log's path as messages show it: in Windows' own separator there.
+  std::wstring ShownLogPath() const { return std::filesystem::path(LogPath()).make_preferred().wstring(); }
   std::filesystem::path TempPath() const { return m_install / "unins000_temp.dat"; }
   std::filesystem::path BackupPath() const { return m_install / "unins000_backup.dat"; }
   void WriteAdded(const std::vector<std::string>& paths);

@@ -124,7 +124,8 @@ TEST_P(UninstallLogLayout, LogIsLeftUnchangedWithAWarning) {
   EXPECT_EQ(ReadFileBytes(LogPath()), log);
   EXPECT_EQ(InstallEntries(), std::vector<std::string>{"unins000.dat"});
   EXPECT_TRUE(
-      HasMessage(1, L"Uninstaller log has an unexpected layout and was not updated: " + LogPath().wstring()));
+      HasMessage(1, L"Uninstaller log has an unexpected layout and was not updated: " + ShownLogPath()))
+      << testing::PrintToString(m_messages);
 }
 
 INSTANTIATE_TEST_SUITE_P(Refused, UninstallLogLayout, ::testing::ValuesIn(kCases),
