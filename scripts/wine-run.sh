@@ -5,6 +5,7 @@
 #   wine-run.sh <program.exe> [arguments...]
 #   wine-run.sh --prepare        (only create the prefix: the first creation
 #                                 takes longer than a test's time limit)
+#   wine-run.sh --stop           (end the prefix's Wine processes)
 #
 # The Wine prefix is the project's own (KORVEL_WINEPREFIX, default
 # /tmp/korvel-wine-<uid>), a 32-bit one, created on first use, so the user's
@@ -26,7 +27,7 @@ fi
 # KORVEL_WINE_AS_ROOT=1 keeps root.
 if [ "$(id -u)" -eq 0 ] && [ "${KORVEL_WINE_AS_ROOT:-0}" != 1 ] && [ -n "${1:-}" ]; then
   nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  if [ "$1" = "--prepare" ] || { "${nobody[@]}" test -x "$PWD" && { [ ! -e "$1" ] || "${nobody[@]}" test -r "$1"; }; }; then
+  if [ "$1" = "--prepare" ] || [ "$1" = "--stop" ] || { "${nobody[@]}" test -x "$PWD" && { [ ! -e "$1" ] || "${nobody[@]}" test -r "$1"; }; }; then
     exec "${nobody[@]}" env HOME=/tmp/korvel-wine-65534 KORVEL_WINEPREFIX="${KORVEL_WINEPREFIX:-}" \
       bash "$0" "$@"
   fi
@@ -35,6 +36,10 @@ fi
 export WINEPREFIX=${KORVEL_WINEPREFIX:-/tmp/korvel-wine-$(id -u)}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
+if [ "${1:-}" = "--stop" ]; then
+  [ -f "$WINEPREFIX/system.reg" ] || exit 0
+  exec wineserver -k
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # Two test programs starting at once must not both create the prefix.
   # Wine refuses a prefix whose folder (or, when missing, whose parent) is

@@ -16,7 +16,27 @@ screenshot=${2:+$(realpath -m "$2")}
 wine_run() { bash "$root/scripts/wine-run.sh" "$@"; }
 
 work=$(mktemp -d /tmp/korvel-win-standalone-XXXXXX)
-trap '[ "${KORVEL_KEEP_WORK:-0}" = 1 ] || rm -rf "$work"' EXIT
+xvfb_pid=""
+finish() {
+  wine_run --stop || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ "${KORVEL_KEEP_WORK:-0}" = 1 ] || rm -rf "$work" "$KORVEL_WINEPREFIX" "$KORVEL_WINEPREFIX.lock"
+}
+trap finish EXIT
+
+# A Wine prefix of this run's own, and with a screenshot asked for, the
+# virtual X screen from the first program on: Wine starts its desktop
+# process once per prefix, and one started without a display never shows a
+# window (the test suites' shared prefix has such a desktop). Xvfb runs
+# without an access file, so that the unprivileged user of root's Wine runs
+# can reach it.
+export KORVEL_WINEPREFIX=$work.wine
+if [ -n "$screenshot" ]; then
+  exec 8< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+  xvfb_pid=$!
+  read -r display <&8
+  export DISPLAY=:$display
+fi
 
 sample_vpatch=$build/tools/vpatch/vpatchl-w32.exe
 sample_util=$build/tests/OmbrixUtil.exe
@@ -73,23 +93,18 @@ echo "standalone_patch: the installation now equals build 40100"
 
 [ -z "$screenshot" ] && exit 0
 # The window: the installation is back at build 39979, and the window shows
-# the patch to it. Xvfb without an access file, so that the unprivileged
-# user of root's Wine runs can reach it.
+# the patch to it.
 rm -rf "$work/install"
 cp -a "$work/versions/39979" "$work/install"
 [ "$(id -u)" -eq 0 ] && [ "${KORVEL_WINE_AS_ROOT:-0}" != 1 ] && chown -R 65534:65534 "$work/install"
-exec 8< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
-xvfb_pid=$!
-read -r display <&8
-trap 'kill "$xvfb_pid" 2>/dev/null || true; [ "${KORVEL_KEEP_WORK:-0}" = 1 ] || rm -rf "$work"' EXIT
-DISPLAY=:$display timeout 60 bash "$root/scripts/wine-run.sh" "$work/OmbrixPatch-40100-window.exe" \
+timeout 60 bash "$root/scripts/wine-run.sh" "$work/OmbrixPatch-40100-window.exe" \
   >"$work/window.log" 2>&1 &
 window_pid=$!
 # The first start of a window in a fresh prefix takes a while: wait for the
 # patcher's frame (its title) to be mapped, then give it time to paint.
 shown=0
 for _ in $(seq 1 120); do
-  if DISPLAY=:$display xwininfo -root -tree 2>/dev/null | grep -q '"Korvel Patcher'; then
+  if xwininfo -root -tree 2>/dev/null | grep -q '"Korvel Patcher'; then
     shown=1
     break
   fi
@@ -97,7 +112,7 @@ for _ in $(seq 1 120); do
 done
 sleep 3
 mkdir -p "$(dirname "$screenshot")"
-DISPLAY=:$display import -window root "$screenshot"
+import -window root "$screenshot"
 kill "$window_pid" 2>/dev/null || true
 wait "$window_pid" 2>/dev/null || true
 if [ "$shown" -ne 1 ]; then
