@@ -47,11 +47,6 @@ bool Open(const std::wstring& localKey, OpenSegment& segment) {
   return true;
 }
 
-std::vector<std::uint8_t>& PieceBuffer() {
-  thread_local std::vector<std::uint8_t> buffer(kChecksumPiece);
-  return buffer;
-}
-
 }  // namespace
 
 bool ReadFileSegment(const std::wstring& localKey, std::unique_ptr<std::uint8_t[]>& block,
@@ -72,7 +67,11 @@ std::uint32_t SegmentChecksum(const std::wstring& localKey) {
   LogPrintTo(LOG_STDOUT, " Checksum %s ..", ToNarrow(localKey).c_str());
   OpenSegment segment;
   if (!Open(localKey, segment)) return 0;
-  std::vector<std::uint8_t>& piece = PieceBuffer();
+  // One buffer per segment, not one kept per thread: with the thread-local
+  // storage of the Windows build a thread-local object can be destroyed
+  // after its storage was freed as its thread ends, and the release then
+  // faults inside the allocator. One allocation per 4 MiB read costs nothing.
+  std::vector<std::uint8_t> piece(kChecksumPiece);
   std::uint32_t crc = 0;
   for (std::uint32_t left = segment.length; left > 0;) {
     const std::uint32_t count = std::min(left, kChecksumPiece);

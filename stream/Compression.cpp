@@ -123,9 +123,9 @@ NolkResult CheckBlockHeader(const NolkDataBuffer& source, const BlockHeader& hea
   return impossible ? NOLKRESULT_WRONG_FORMAT : NOLKRESULT_END_OF_DATA;
 }
 
-// A buffer kept by the decoding thread from block to block, so that a
+// A buffer kept from block to block of one stream, so that a
 // stream of large blocks does not map fresh memory (and fault every page
-// in) for each one. It never shrinks while the thread lives.
+// in) for each one. It never shrinks while the stream is decoded.
 class ReusedBuffer {
  public:
   std::uint8_t* Reserve(std::uint64_t length) {
@@ -143,27 +143,21 @@ class ReusedBuffer {
   std::uint64_t m_capacity = 0;
 };
 
-struct DecodeBufferPair {
-  ReusedBuffer packed;
-  ReusedBuffer plain;
-};
-
-DecodeBufferPair& DecodeBuffers() {
-  thread_local DecodeBufferPair buffers;
-  return buffers;
-}
-
 struct DecompressorDeleter {
   void operator()(libdeflate_decompressor* decompressor) const { libdeflate_free_decompressor(decompressor); }
 };
 
-// One decompressor per thread: it holds only tables, and is reused by every
-// block the thread decodes.
-libdeflate_decompressor* ThreadDecompressor() {
-  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-      libdeflate_alloc_decompressor());
-  return decompressor.get();
-}
+// What decoding a stream reuses from block to block: the decompressor (it
+// holds only tables) and the blocks that stream variants without direct
+// access to their bytes are decoded through. It lives for one stream, not
+// for the thread: with the thread-local storage of the Windows build a
+// thread-local object can be destroyed after its storage was freed as its
+// thread ends, and the release then faults inside the allocator.
+struct DecodeState {
+  std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor{libdeflate_alloc_decompressor()};
+  ReusedBuffer packed;
+  ReusedBuffer plain;
+};
 
 NolkResult NoDecodeMemory() {
   LogPrint("NolkUtil::DecompressData> Insufficient memory to allocate buffers");
@@ -175,8 +169,9 @@ NolkResult NoDecodeMemory() {
 // several times faster than inflate. The results are those uncompress()
 // gives: a damaged block (bad data, a failed Adler-32, more output than
 // stated) is 9, a block that yields fewer bytes than stated is 8.
-NolkResult ExpandBlock(const BlockHeader& header, const std::uint8_t* packed, std::uint8_t* plain) {
-  libdeflate_decompressor* decompressor = ThreadDecompressor();
+NolkResult ExpandBlock(DecodeState& state, const BlockHeader& header, const std::uint8_t* packed,
+                       std::uint8_t* plain) {
+  libdeflate_decompressor* decompressor = state.decompressor.get();
   if (decompressor == nullptr) return NoDecodeMemory();
   std::size_t produced = 0;
   const libdeflate_result result = libdeflate_zlib_decompress(decompressor, packed, header.packedLength,
@@ -195,16 +190,16 @@ NolkResult ExpandBlock(const BlockHeader& header, const std::uint8_t* packed, st
   return produced == header.plainLength ? NOLKRESULT_OK : NOLKRESULT_END_OF_DATA;
 }
 
-NolkResult DecompressBlock(NolkDataBuffer& destination, NolkDataBuffer& source) {
+NolkResult DecompressBlock(DecodeState& state, NolkDataBuffer& destination, NolkDataBuffer& source) {
   BlockHeader header;
   NolkResult result = ReadBlockHeader(source, header);
   if (result == NOLKRESULT_OK) result = CheckBlockHeader(source, header);
   if (result != NOLKRESULT_OK) return result;
   // Memory buffers are decoded from and into where their bytes lie; other
-  // variants go through the thread's reused blocks.
+  // variants go through the stream's reused blocks.
   const std::uint8_t* packed = source.ReadInPlace(header.packedLength);
   if (packed == nullptr) {
-    std::uint8_t* block = DecodeBuffers().packed.Reserve(header.packedLength);
+    std::uint8_t* block = state.packed.Reserve(header.packedLength);
     if (block == nullptr) return NoDecodeMemory();
     result = source.ReadData(block, header.packedLength);
     if (result != NOLKRESULT_OK) {
@@ -215,15 +210,15 @@ NolkResult DecompressBlock(NolkDataBuffer& destination, NolkDataBuffer& source) 
   }
   const std::uint64_t destinationStart = destination.GetPosition();
   if (std::uint8_t* direct = destination.WriteInPlace(header.plainLength)) {
-    result = ExpandBlock(header, packed, direct);
+    result = ExpandBlock(state, header, packed, direct);
     // A block that fails leaves the destination's position where the block
-    // began, as when it is decoded through the thread's block.
+    // began, as when it is decoded through the stream's block.
     if (result != NOLKRESULT_OK) destination.SetPosition(destinationStart);
     return result;
   }
-  std::uint8_t* plain = DecodeBuffers().plain.Reserve(header.plainLength);
+  std::uint8_t* plain = state.plain.Reserve(header.plainLength);
   if (plain == nullptr) return NoDecodeMemory();
-  result = ExpandBlock(header, packed, plain);
+  result = ExpandBlock(state, header, packed, plain);
   if (result != NOLKRESULT_OK) return result;
   return destination.WriteData(plain, header.plainLength);
 }
@@ -246,8 +241,9 @@ NolkResult DecompressData(NolkDataBuffer& destination, NolkDataBuffer& source) {
   std::uint32_t blockCount = 0;
   const NolkResult result = ReadHeaderField(source, blockCount);
   if (result != NOLKRESULT_OK) return result;
+  DecodeState state;
   for (std::uint32_t block = 0; block < blockCount; ++block) {
-    const NolkResult blockResult = DecompressBlock(destination, source);
+    const NolkResult blockResult = DecompressBlock(state, destination, source);
     if (blockResult != NOLKRESULT_OK) return blockResult;
   }
   return NOLKRESULT_OK;
