@@ -9,6 +9,7 @@
 #include "patch/PatchSettings.h"
 #include "patch/signing/ListSignature.h"
 #include "patch/signing/Sha256.h"
+#include "patch/signing/WrittenFileDigest.h"
 #include "stream/NolkDataBufferFile.h"
 #include "stream/NolkDataBufferMemory.h"
 
@@ -106,8 +107,9 @@ bool AcceptRecord(const Record& record, const std::wstring& serverAddress, Patch
 }
 
 // A buffer that passes everything to the archive file and counts what
-// arrives for the progress display; with a digest, the bytes are also
-// hashed as they pass (for the signed list's checksum).
+// arrives for the progress display; with a digest, it tells the digest
+// where each write went and flushes the file whenever the digest wants to
+// read on (for the signed list's checksum).
 class CountingDestination final : public NolkDataBuffer {
  public:
   CountingDestination(NolkDataBuffer& target, DownloadProgress& progress, NolkSign::WrittenFileDigest* digest)
@@ -123,7 +125,10 @@ class CountingDestination final : public NolkDataBuffer {
   NolkResult WriteData(const void* data, std::uint32_t length) override {
     const std::uint64_t position = m_target.GetPosition();
     const NolkResult result = m_target.WriteData(data, length);
-    if (m_digest != nullptr && result == NOLKRESULT_OK) m_digest->Written(position, data, length);
+    if (m_digest != nullptr && result == NOLKRESULT_OK && m_digest->Written(position, length)) {
+      m_target.Flush();
+      m_digest->Flushed();
+    }
     return Told(result);
   }
   NolkResult ReadData(void* data, std::uint32_t length) override { return m_target.ReadData(data, length); }
@@ -343,7 +348,7 @@ bool OnlinePatchList::DownloadPatch(const std::wstring& url, const std::wstring&
   NolkResult result = NOLKRESULT_FILE_ERROR;
   m_downloadedDigest.reset();
   std::optional<NolkSign::WrittenFileDigest> digest;
-  if (VerifiesSignatures()) digest.emplace();
+  if (VerifiesSignatures()) digest.emplace(file.StreamPath());
   if (PrepareArchiveFile(file, path, belongs)) {
     // FTP: the record goes first, so the bytes that follow can be taken up
     // by the next run even if this one is killed. HTTP: each response's

@@ -26,6 +26,10 @@ NolkDataBufferFile::NolkDataBufferFile(const std::wstring& path, AccessMode acce
   Open();
 }
 
+std::wstring NolkDataBufferFile::StreamPath() const {
+  return AsStreamPath(m_path);
+}
+
 NolkDataBufferFile::~NolkDataBufferFile() {
   CloseStream();
 }

@@ -50,6 +50,9 @@ class NolkDataBufferFile : public NolkDataBuffer {
   bool IsOpen() const { return m_stream != nullptr; }
   // The path as kept by the buffer: every separator turned into '\'.
   const std::wstring& GetPath() const { return m_path; }
+  // The path as the platform's stream functions were given it, for a second
+  // handle on the same file.
+  std::wstring StreamPath() const;
 
  private:
   void Open();

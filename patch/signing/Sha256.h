@@ -8,15 +8,9 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "patch/signing/Hex.h"
 
@@ -39,62 +33,6 @@ class Sha256 {
  private:
   struct State;
   std::unique_ptr<State> m_state;
-};
-
-// The SHA-256 of a file while it is being written, so that a downloaded
-// archive need not be read again: bytes written in order from offset 0 are
-// hashed as they pass. A write at 0 or a cut to 0 starts again (a server
-// that sends the whole body after all); a first write elsewhere (a resumed
-// download), a gap or any other cut makes the digest unknown, and the
-// caller hashes the file instead.
-//
-// The hashing runs on a thread of its own so that it overlaps the download
-// instead of adding to it. Written bytes are copied into a small pool of
-// reused 1 MiB blocks and the thread is woken once per full block, not
-// once per network read: a fresh buffer for every read cost more (page
-// faults and wake-ups) than the hash itself. When every block waits for the
-// thread (kMaxQueuedBytes), a write waits for the hash.
-class WrittenFileDigest {
- public:
-  static constexpr std::size_t kBlockBytes = 1u << 20;
-  static constexpr std::size_t kBlockCount = 16;
-  static constexpr std::size_t kMaxQueuedBytes = kBlockBytes * kBlockCount;
-
-  WrittenFileDigest();
-  ~WrittenFileDigest();
-  WrittenFileDigest(const WrittenFileDigest&) = delete;
-  WrittenFileDigest& operator=(const WrittenFileDigest&) = delete;
-
-  void Written(std::uint64_t position, const void* data, std::size_t length);
-  void Resized(std::uint64_t size);
-  // The digest when exactly the file's `fileSize` bytes passed in order.
-  std::optional<Sha256Digest> Finish(std::uint64_t fileSize);
-
- private:
-  // Bytes for the hashing thread; `restart` starts a new hash before them.
-  struct Block {
-    bool restart = false;
-    std::size_t used = 0;
-    std::unique_ptr<std::uint8_t[]> bytes = std::make_unique<std::uint8_t[]>(kBlockBytes);
-  };
-  void Restart();
-  Block& FillingBlock();
-  void HandOver();
-  void HashBlocks();
-
-  std::uint64_t m_next = 0;
-  bool m_known = true;
-  std::unique_ptr<Block> m_filling;  // the writer's, not yet handed over
-
-  std::mutex m_lock;
-  std::condition_variable m_changed;
-  std::deque<std::unique_ptr<Block>> m_full;  // waiting for the thread
-  std::vector<std::unique_ptr<Block>> m_free;
-  std::size_t m_blocksMade = 0;
-  bool m_busy = false;  // the thread is hashing a block it took
-  bool m_stop = false;
-  std::unique_ptr<Sha256> m_hash;  // used by the thread only, until it is idle
-  std::thread m_thread;
 };
 
 Sha256Digest Sha256Of(const void* data, std::size_t length);
