@@ -3,17 +3,21 @@
 # patch worker's size query and archive download into its file, with the
 # byte counting and the progress observer) beside curl -o of the same URL,
 # from nginx over HTTP and from pyftpdlib over FTP (passive mode). Each
-# tool runs five times in turn, each run starting after a sync so that
-# neither waits on the other's writes; the best time of each is shown with
-# the ratio, and every run's time beside. The served file stays in the
-# page cache for both alike. Over HTTP each round also times the download
-# as a patcher built with publisher keys makes it
+# tool runs five times in turn (or $KORVEL_BENCH_ROUNDS), each run starting
+# after a sync so that neither waits on the other's writes; the best time
+# of each is shown with the ratio, and every run's time beside. The served
+# file stays in the page cache for both alike. Over HTTP each round also
+# times the download as a patcher built with publisher keys makes it
 # (korvel-bench-download-signed: the archive's SHA-256 taken while it
-# arrives), right after the plain one.
+# arrives), right after the plain one or, every second round, right before.
 #
 # usage: bench/download.sh [BUILD_DIR]   (a Release build; default build)
 # Work files go to $KORVEL_BENCH_DIR (default BUILD_DIR/bench-download),
-# about 3 GiB.
+# about 3 GiB. $KORVEL_BENCH_ROUNDS sets the rounds (default 5): on a
+# machine whose runs vary by more than the few percent the SHA-256 check
+# costs, more rounds make the best times comparable. KORVEL_BENCH_ONLY=signed
+# times only the plain and signed HTTP downloads, with no curl run between
+# them, and adds their lower quartiles (q1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -27,7 +31,12 @@ py=/usr/bin/python3
 "$py" -c 'import pyftpdlib' 2>/dev/null || bash scripts/install-deps.sh python3-pyftpdlib
 command -v curl >/dev/null || bash scripts/install-deps.sh curl
 
-readonly MiB=1048576 rounds=5
+readonly MiB=1048576 rounds=${KORVEL_BENCH_ROUNDS:-5} only=${KORVEL_BENCH_ONLY:-}
+protocols="http ftp"
+if [ "$only" = signed ]; then
+  [ -x "$signed_bin" ] || { echo "missing $signed_bin"; exit 1; }
+  protocols=http
+fi
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
@@ -86,6 +95,7 @@ ftp_port=$(cat "$work/ftp/port")
 seconds() { date +%s.%N; }
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }
 median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }
+q1() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 3) / 4 ))p"; }
 ratio() { echo "scale=2; $1 / $2" | bc; }
 size=$((1024 * MiB))
 check() {  # check FILE: the whole archive, byte for byte
@@ -107,28 +117,42 @@ theirs() {  # theirs URL -> seconds
   end=$(seconds)
   printf "%.3f\n" "$(echo "$end - $start" | bc)"
 }
-printf "%-18s %-6s %10s | %10s | ours/curl\n" "1 GiB archive" "" "korvel" "curl -o"
-for proto in http ftp; do
+[ "$only" = signed ] || printf "%-18s %-6s %10s | %10s | ours/curl\n" "1 GiB archive" "" "korvel" "curl -o"
+for proto in $protocols; do
   if [ $proto = http ]; then url=http://127.0.0.1:$http_port/big.zip; else url=ftp://127.0.0.1:$ftp_port/big.zip; fi
   our_times=() their_times=() signed_times=()
-  for _ in $(seq $rounds); do
-    our_times+=("$(ours "$url")")
-    check "$work/out/ours.zip"
-    if [ $proto = http ] && [ -x "$signed_bin" ]; then
+  for round in $(seq $rounds); do
+    # The signed and plain runs swap places every round, so that neither
+    # always comes right after curl's run and the check.
+    if [ $proto = http ] && [ -x "$signed_bin" ] && [ $((round % 2)) -eq 0 ]; then
       signed_times+=("$(ours "$url" "$signed_bin")")
       check "$work/out/ours.zip"
     fi
+    our_times+=("$(ours "$url")")
+    check "$work/out/ours.zip"
+    if [ $proto = http ] && [ -x "$signed_bin" ] && [ $((round % 2)) -eq 1 ]; then
+      signed_times+=("$(ours "$url" "$signed_bin")")
+      check "$work/out/ours.zip"
+    fi
+    [ "$only" = signed ] && continue
     their_times+=("$(theirs "$url")")
     check "$work/out/curl.zip"
   done
   for pick in best median; do
+    [ "$only" = signed ] && break
     our=$($pick "${our_times[@]}")
     their=$($pick "${their_times[@]}")
     printf "%-18s %-6s %8.2f s | %8.2f s | %s\n" "$proto (loopback)" "$pick" "$our" "$their" "$(ratio "$our" "$their")"
   done
-  echo "  runs: ours ${our_times[*]}; curl ${their_times[*]}"
+  if [ ${#their_times[@]} -gt 0 ]; then
+    echo "  runs: ours ${our_times[*]}; curl ${their_times[*]}"
+  else
+    echo "  runs: plain ${our_times[*]}"
+  fi
   if [ ${#signed_times[@]} -gt 0 ]; then
-    for pick in best median; do
+    picks="best median"
+    [ "$only" = signed ] && picks="best q1 median"
+    for pick in $picks; do
       signed=$($pick "${signed_times[@]}")
       our=$($pick "${our_times[@]}")
       printf "%-18s %-6s %8.2f s | with the SHA-256 check; against korvel without it: %s (goal at most 1.05)\n" \
