@@ -20,21 +20,27 @@ Sha256Digest Sha256Of(const void* data, std::size_t length) {
   return hash.Finish();
 }
 
+bool HashFromStream(Sha256& hash, std::FILE* stream, std::uint64_t length,
+                    std::vector<std::uint8_t>& buffer) {
+  OS::Platform& os = OS::Current();
+  if (buffer.empty()) buffer.resize(kStreamReadBytes);
+  while (length > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    if (os.ReadStream(stream, buffer.data(), want) != want) return false;
+    hash.Update(buffer.data(), want);
+    length -= want;
+  }
+  return true;
+}
+
 bool Sha256OfFile(const std::wstring& path, Sha256Digest& digest) {
   OS::Platform& os = OS::Current();
   std::FILE* stream = os.OpenStream(path, OS::OpenMode::Read);
   if (stream == nullptr) return false;
   std::uint64_t length = 0;
-  bool ok = os.StreamLength(stream, length);
   Sha256 hash;
-  std::vector<std::uint8_t> buffer(1 << 20);
-  while (ok && length > 0) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
-    const std::size_t got = os.ReadStream(stream, buffer.data(), want);
-    if (got != want) ok = false;
-    hash.Update(buffer.data(), got);
-    length -= got;
-  }
+  std::vector<std::uint8_t> buffer;
+  const bool ok = os.StreamLength(stream, length) && HashFromStream(hash, stream, length, buffer);
   os.CloseStream(stream);
   if (ok) digest = hash.Finish();
   return ok;

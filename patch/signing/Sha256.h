@@ -9,8 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "patch/signing/Hex.h"
 
@@ -36,6 +38,11 @@ class Sha256 {
 };
 
 Sha256Digest Sha256Of(const void* data, std::size_t length);
+// Hashes the next `length` bytes of the stream, read through the platform
+// layer into `buffer` (sized on first use to kStreamReadBytes); false when
+// the stream ends or fails first.
+inline constexpr std::size_t kStreamReadBytes = 1u << 20;
+bool HashFromStream(Sha256& hash, std::FILE* stream, std::uint64_t length, std::vector<std::uint8_t>& buffer);
 // Reads the file through the platform layer; false when it cannot be
 // opened or read to its end.
 bool Sha256OfFile(const std::wstring& path, Sha256Digest& digest);

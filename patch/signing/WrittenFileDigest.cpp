@@ -1,7 +1,5 @@
 #include "patch/signing/WrittenFileDigest.h"
 
-#include <algorithm>
-
 #include "KernelStandard/platform/Platform.h"
 
 namespace NolkSign {
@@ -64,17 +62,8 @@ void WrittenFileDigest::HashRange(const Range& range) {
     m_failed = true;
     return;
   }
-  m_buffer.resize(kAnnounceBytes);
-  for (std::uint64_t at = range.begin; at < range.end;) {
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(range.end - at, m_buffer.size()));
-    if (os.ReadStream(m_file, m_buffer.data(), want) != want) {
-      m_failed = true;  // the file is shorter than what was written to it
-      return;
-    }
-    m_hash->Update(m_buffer.data(), want);
-    at += want;
-  }
+  // A short read: the file is shorter than what was written to it.
+  if (!HashFromStream(*m_hash, m_file, range.end - range.begin, m_buffer)) m_failed = true;
 }
 
 void WrittenFileDigest::CloseFile() {
